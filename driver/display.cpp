@@ -1,0 +1,3 @@
+#include "driver/display.h"
+
+void setupDisplay() {}

@@ -1,0 +1,3 @@
+#include "driver/demo_main.h"
+
+int main() { demoMain(); }

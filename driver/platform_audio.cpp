@@ -1,0 +1,3 @@
+#include "driver/platform.h"
+
+void platformPlaySound(const void *) {}

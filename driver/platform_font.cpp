@@ -1,0 +1,3 @@
+#include "driver/platform.h"
+
+void platformDrawText(unsigned char *, int, const char *) {}

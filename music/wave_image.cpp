@@ -1,0 +1,7 @@
+#include "music/wave_image.h"
+
+#include "driver/platform.h"
+
+WaveImage waveImage;
+
+void startPlayback() { platformPlaySound(&waveImage); }

@@ -1,0 +1,20 @@
+// The soundtrack as a RIFF/WAVE image in memory: a constant 44-byte header
+// followed by the samples renderMusic writes.
+#pragma once
+
+#include "music/synth.h"
+
+#include <cstdint>
+
+constexpr int WAVE_HEADER_SIZE = 44;
+
+struct WaveImage {
+    unsigned char header[WAVE_HEADER_SIZE];
+    int16_t samples[SAMPLE_COUNT];
+};
+static_assert(sizeof(WaveImage) == WAVE_HEADER_SIZE + 2 * SAMPLE_COUNT, "no padding");
+
+extern WaveImage waveImage;
+
+// Hands the finished image to the sound player; returns at once.
+void startPlayback();

@@ -1,0 +1,37 @@
+# Shared by run.sh and test.sh: install what is missing, then configure and build.
+# Sourced, not run.
+
+# Every Debian package the build, the show, the tests and the benchmarks need.
+PELMIRA_PACKAGES=(
+    build-essential cmake pkg-config
+    libsdl2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl1
+    libfreetype-dev libfontconfig-dev fonts-dejavu-core
+    libx11-dev libpng-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xdotool x11-utils ffmpeg python3
+)
+
+pelmira_install_missing() {
+    local missing=() p
+    for p in "${PELMIRA_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# pelmira_build DIR BUILD_TYPE [extra cmake args...]
+pelmira_build() {
+    local dir=$1 type=$2
+    shift 2
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+    fi
+    cmake --build "$dir" -j"$(nproc)"
+}

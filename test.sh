@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Install what is missing, build Release and a sanitizer build, run every test in both.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/common.sh
+pelmira_install_missing
+
+pelmira_build build/release Release
+pelmira_build build/asan Debug -DPELMIRA_SANITIZE=ON
+
+status=0
+echo "== Release =="
+ctest --test-dir build/release --output-on-failure -j2 || status=1
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir build/asan --output-on-failure -j2 || status=1
+exit $status

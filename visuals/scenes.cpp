@@ -1,0 +1,3 @@
+#include "visuals/scenes.h"
+
+void drawFrame(float) {}
