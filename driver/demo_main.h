@@ -17,5 +17,10 @@ float demoTime(uint32_t startTick, uint32_t now);
 // with the capture tool, which renders the same show offline.
 void buildShow();
 
+// One pass of the frame loop up to presentation for a tick reading: demo time
+// into demoClock.t, clear, identity and, unless t has reached 31 s, drawFrame.
+// Returns 0 when the show has ended at this reading.
+int demoFrame(uint32_t now);
+
 // The whole life of the show; ends the process.
 [[noreturn]] void demoMain();
