@@ -3,3 +3,11 @@ add_executable(capture_tests capture_clock.cpp ${PROJECT_SOURCE_DIR}/tools/frame
                              ${PROJECT_SOURCE_DIR}/tools/png_file.cpp)
 target_link_libraries(capture_tests PRIVATE pelmira_show PNG::PNG Threads::Threads GTest::gtest_main)
 gtest_discover_tests(capture_tests)
+
+add_executable(capture_golden capture_golden.cpp)
+target_link_libraries(capture_golden PRIVATE PNG::PNG GTest::gtest_main)
+target_compile_definitions(capture_golden PRIVATE
+    CAPTURE_TOOL="$<TARGET_FILE:pelmira-capture>"
+    GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/golden")
+add_dependencies(capture_golden pelmira-capture)
+gtest_discover_tests(capture_golden PROPERTIES TIMEOUT 600)
