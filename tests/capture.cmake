@@ -11,3 +11,8 @@ target_compile_definitions(capture_golden PRIVATE
     GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/golden")
 add_dependencies(capture_golden pelmira-capture)
 gtest_discover_tests(capture_golden PROPERTIES TIMEOUT 600)
+
+add_test(NAME capture_cli
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/capture_cli.py)
+set_tests_properties(capture_cli PROPERTIES
+    ENVIRONMENT "CAPTURE_TOOL=$<TARGET_FILE:pelmira-capture>" TIMEOUT 600)
