@@ -13,14 +13,14 @@ bare=$(awk '{print $(NF-3)}' "$out/bare.txt")
 start=$(date +%s.%N)
 "$build/pelmira-capture" "$out/show.mp4"
 end=$(date +%s.%N)
-video=$(echo "$end - $start" | bc -l)
+video=$(awk "BEGIN { print $end - $start }")
 printf 'video capture: %.2f s (%s bytes)\n' "$video" "$(stat -c %s "$out/show.mp4")"
 
 start=$(date +%s.%N)
 "$build/pelmira-capture" "$out/%05d.png"
 end=$(date +%s.%N)
-png=$(echo "$end - $start" | bc -l)
-printf 'PNG sequence: %.2f s, %.1f frames/s (%s bytes)\n' "$png" "$(echo "1860 / $png" | bc -l)" \
+png=$(awk "BEGIN { print $end - $start }")
+printf 'PNG sequence: %.2f s, %.1f frames/s (%s bytes)\n' "$png" "$(awk "BEGIN { print 1860 / $png }")" \
     "$(du -sb "$out" | cut -f1)"
 
-printf 'video / bare = %.3f (budget 1.15)\n' "$(echo "$video / $bare" | bc -l)"
+printf 'video / bare = %.3f (budget 1.15)\n' "$(awk "BEGIN { print $video / $bare }")"
