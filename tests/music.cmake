@@ -1,0 +1,3 @@
+add_executable(music_synth_test music_synth_test.cpp)
+target_link_libraries(music_synth_test PRIVATE pelmira_show GTest::gtest_main)
+gtest_discover_tests(music_synth_test DISCOVERY_TIMEOUT 30)
