@@ -44,9 +44,10 @@ static constexpr float DETUNE = 0.998f;
 static constexpr float ECHO_GAIN = 0.2f;
 static constexpr double OUTPUT_SCALE = 32767;
 
-// From 1.5 * 2^52 upwards doubles lie one apart, so adding this and taking it
-// away again leaves x rounded to the nearest integer, ties to even (the
-// default rounding mode), for every |x| < 2^51, in two inlinable additions.
+// For |x| < 2^51, x + 1.5 * 2^52 lies between 2^52 and 2^53, where doubles
+// are exactly one apart: the addition rounds x to the nearest integer, ties to
+// even (the default rounding mode), and taking the bias away again is exact.
+// Two inlinable additions instead of a call into libm.
 static constexpr double ROUNDING_BIAS = 6755399441055744.0;
 static constexpr double ROUNDING_BIAS_LIMIT = 2251799813685248.0; // 2^51
 
