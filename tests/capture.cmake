@@ -1,7 +1,5 @@
-add_executable(capture_tests capture_clock.cpp ${PROJECT_SOURCE_DIR}/tools/frame_clock.cpp
-                             ${PROJECT_SOURCE_DIR}/tools/capture_frames.cpp
-                             ${PROJECT_SOURCE_DIR}/tools/png_file.cpp)
-target_link_libraries(capture_tests PRIVATE pelmira_show PNG::PNG Threads::Threads GTest::gtest_main)
+add_executable(capture_tests capture_clock.cpp)
+target_link_libraries(capture_tests PRIVATE pelmira_capture_core GTest::gtest_main)
 gtest_discover_tests(capture_tests)
 
 add_executable(capture_golden capture_golden.cpp)

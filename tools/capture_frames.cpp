@@ -4,6 +4,7 @@
 #include "driver/display.h"
 #include "driver/platform.h"
 #include "music/wave_image.h"
+#include "tools/output_file.h"
 #include "tools/png_file.h"
 
 #include <GL/gl.h>
@@ -29,35 +30,9 @@ volatile int captureInterrupt = 0;
 
 static const int FRAME_BYTES = SCREEN_WIDTH * SCREEN_HEIGHT * 4;
 
-// --- Small file helpers -------------------------------------------------------
-
 static std::string folderOf(const std::string &path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
-static std::string baseOf(const std::string &path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A temporary file beside the final one, so the rename that completes it
-// never crosses file systems. Returns the descriptor, or -1 with errno.
-static int makeTempBeside(const std::string &final, const char *suffix, std::string *temp) {
-    std::string pattern = folderOf(final) + "." + baseOf(final) + ".XXXXXX" + suffix;
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkstemps(name.data(), (int)std::strlen(suffix));
-    if (fd >= 0) {
-        *temp = name.data();
-        fchmod(fd, 0644);
-    }
-    return fd;
-}
-
-static void cantWrite(const std::string &path, int err) {
-    std::fprintf(stderr, "pelmira-capture: cannot write %s: %s\n", path.c_str(),
-                 std::strerror(err));
 }
 
 // --- Frame hash ---------------------------------------------------------------
@@ -212,20 +187,6 @@ static bool finishEncoder(Encoder *encoder, bool abandon) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-static bool writeAll(int fd, const unsigned char *p, size_t n) {
-    while (n > 0) {
-        ssize_t done = write(fd, p, n);
-        if (done < 0) {
-            if (errno == EINTR && !captureInterrupt)
-                continue;
-            return false;
-        }
-        p += done;
-        n -= (size_t)done;
-    }
-    return true;
-}
-
 // --- Reference hashes ---------------------------------------------------------
 
 struct HashRecord {
@@ -307,31 +268,22 @@ static std::string tText(float t) {
 }
 
 static bool writeFramePng(const std::string &path, const unsigned char *rgba) {
+    static thread_local std::vector<unsigned char> png;
+    encodePng(&png, rgba, SCREEN_WIDTH, SCREEN_HEIGHT, 1);
     std::string temp;
-    int fd = makeTempBeside(path, "", &temp);
-    if (fd < 0) {
-        cantWrite(path, errno);
-        return false;
-    }
-    std::FILE *file = fdopen(fd, "wb");
-    const char *why = nullptr;
-    bool ok = file && writePng(file, rgba, SCREEN_WIDTH, SCREEN_HEIGHT, 1, &why);
-    int err = errno;
-    if (file && std::fclose(file) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
+    int fd = createTempBeside(path, "", &temp);
+    bool ok = fd >= 0;
+    if (ok && !writeAll(fd, png.data(), png.size())) {
+        int error = errno;
+        close(fd);
         unlink(temp.c_str());
-        if (why)
-            std::fprintf(stderr, "pelmira-capture: cannot write %s: %s\n", path.c_str(), why);
-        else
-            cantWrite(path, err);
+        errno = error;
+        ok = false;
     }
+    // A sequence is thousands of files: they are renamed complete, not synced.
+    ok = ok && commitTemp(fd, temp, path, false);
+    if (!ok)
+        reportCannotWrite(path, errno);
     return ok;
 }
 
@@ -425,31 +377,6 @@ static void showProgress(long done, long total, std::chrono::steady_clock::time_
                  left / 60, left % 60);
 }
 
-// Writes text to path through a temporary file and a rename.
-static bool writeTextFile(const std::string &path, const std::string &text) {
-    std::string temp;
-    int fd = makeTempBeside(path, "", &temp);
-    if (fd < 0) {
-        cantWrite(path, errno);
-        return false;
-    }
-    bool ok = writeAll(fd, (const unsigned char *)text.data(), text.size());
-    int err = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        unlink(temp.c_str());
-        cantWrite(path, err);
-    }
-    return ok;
-}
-
 int runCapture(const CaptureJob &job) {
     static Pipeline p; // big, and alive as long as the show's own static data
     p.job = &job;
@@ -473,20 +400,20 @@ int runCapture(const CaptureJob &job) {
     std::string videoTemp, waveTemp;
     int videoFd = -1, waveFd = -1;
     if (job.output == OUTPUT_VIDEO) {
-        videoFd = makeTempBeside(job.path, "", &videoTemp);
+        videoFd = createTempBeside(job.path, "", &videoTemp);
         if (videoFd < 0) {
-            cantWrite(job.path, errno);
+            reportCannotWrite(job.path, errno);
             return 1;
         }
-        waveFd = makeTempBeside(job.path, ".wav", &waveTemp);
+        waveFd = createTempBeside(job.path, ".wav", &waveTemp);
         if (waveFd < 0) {
-            cantWrite(job.path, errno);
+            reportCannotWrite(job.path, errno);
             unlink(videoTemp.c_str());
             return 1;
         }
     }
     if (!job.hashes.empty() && access(folderOf(job.hashes).c_str(), W_OK) != 0) {
-        cantWrite(job.hashes, errno);
+        reportCannotWrite(job.hashes, errno);
         return 1;
     }
 
@@ -525,7 +452,7 @@ int runCapture(const CaptureJob &job) {
         bool ok = writeAll(waveFd, (const unsigned char *)&waveImage, sizeof waveImage);
         int err = errno;
         if (!ok) {
-            cantWrite(waveTemp, err);
+            reportCannotWrite(waveTemp, err);
             cleanUp();
             return 1;
         }
@@ -598,15 +525,18 @@ int runCapture(const CaptureJob &job) {
         if (!ok)
             std::fprintf(stderr, "pelmira-capture: ffmpeg failed to write %s\n", job.path.c_str());
         else if (std::rename(videoTemp.c_str(), job.path.c_str()) != 0) {
-            cantWrite(job.path, errno);
+            reportCannotWrite(job.path, errno);
             ok = false;
         } else {
             close(videoFd);
             videoFd = -1;
         }
     }
-    if (ok && !job.hashes.empty())
-        ok = writeTextFile(job.hashes, p.hashLines);
+    if (ok && !job.hashes.empty() &&
+        !writeFileAtomically(job.hashes, p.hashLines.data(), p.hashLines.size())) {
+        reportCannotWrite(job.hashes, errno);
+        ok = false;
+    }
     cleanUp();
     if (ok && !job.verify.empty())
         std::fprintf(stderr, "pelmira-capture: %ld frames and the soundtrack match %s\n",

@@ -1,33 +1,22 @@
 #include "tools/png_file.h"
 
-#include <csetjmp>
 #include <png.h>
 
-static void pngError(png_structp png, png_const_charp message) {
-    *(const char **)png_get_error_ptr(png) = message;
-    std::longjmp(png_jmpbuf(png), 1);
+static void appendBytes(png_structp png, png_bytep data, png_size_t length) {
+    auto *out = static_cast<std::vector<unsigned char> *>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
 }
 
-static void pngWarning(png_structp, png_const_charp) {}
+static void flushNothing(png_structp) {}
 
-bool writePng(std::FILE *file, const unsigned char *rgba, int width, int height, int level,
-              const char **why) {
-    // Reached from libpng's error callback across a longjmp, hence not a local.
-    static thread_local const char *message;
-    message = "cannot create PNG writer";
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, &message, pngError, pngWarning);
-    if (!png) {
-        *why = message;
-        return false;
-    }
+void encodePng(std::vector<unsigned char> *out, const unsigned char *rgba, int width, int height,
+               int level) {
+    out->clear();
+    // Writing to memory cannot fail short of running out of it, which ends
+    // the process anyway; libpng's default error handler aborts then.
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        *why = message;
-        return false;
-    }
-    png_init_io(png, file);
+    png_set_write_fn(png, out, appendBytes, flushNothing);
     png_set_compression_level(png, level);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
@@ -39,5 +28,4 @@ bool writePng(std::FILE *file, const unsigned char *rgba, int width, int height,
         png_write_row(png, rgba + (size_t)y * width * 4);
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
-    return true;
 }

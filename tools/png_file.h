@@ -1,9 +1,9 @@
 #pragma once
 
-#include <cstdio>
+#include <vector>
 
-// Writes an 8-bit RGBA image, rows top first, as an RGB PNG (alpha dropped). level is zlib's
-// compression level; filtering is off, which costs little size on these
-// pictures and most of the time. Returns false with the reason in why.
-bool writePng(std::FILE *file, const unsigned char *rgba, int width, int height, int level,
-              const char **why);
+// Encodes an 8-bit RGBA image, rows top first, as an RGB PNG (alpha dropped)
+// into out. level is zlib's compression level; filtering is off, which costs
+// these pictures little size and saves most of the time.
+void encodePng(std::vector<unsigned char> *out, const unsigned char *rgba, int width, int height,
+               int level);
