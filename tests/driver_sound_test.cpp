@@ -110,19 +110,6 @@ TEST_F(Sound, DeviceGetsTheImagesSamplesOnceThenSilence) {
         ASSERT_EQ(got[i], 0) << "byte " << i << " after the end";
 }
 
-TEST_F(Sound, EightBitStereoKeepsItsFormatAndSilence) {
-    std::vector<unsigned char> samples;
-    for (int i = 0; i < 10000; ++i)
-        samples.push_back((unsigned char)(i * 37 % 127));
-    std::vector<unsigned char> image = waveImage(1, 2, 8, samples);
-    platformPlaySound(image.data());
-    std::vector<unsigned char> got = playUntil(samples.size() + 8000, 0x80);
-    ASSERT_GE(got.size(), samples.size() + 8000);
-    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), got.begin()));
-    for (size_t i = samples.size(); i < got.size(); ++i)
-        ASSERT_EQ(got[i], 0x80) << "byte " << i << " after the end";
-}
-
 TEST_F(Sound, RefusesWhatIsNotIntegerPcm) {
     std::vector<unsigned char> samples(4000, 0x55);
     std::vector<std::vector<unsigned char>> bad = {
