@@ -1,0 +1,9 @@
+# The scenes' exact GL streams, recorded by a stand-in for GL and GLU: the
+# mesh and script sources are compiled in directly and libGL is not linked.
+add_library(pelmira_gl_recorder STATIC scenes_gl_recorder.cpp)
+target_include_directories(pelmira_gl_recorder PUBLIC ${PROJECT_SOURCE_DIR})
+
+add_executable(scenes_stream_test scenes_stream_test.cpp
+    ${PROJECT_SOURCE_DIR}/visuals/primitives.cpp ${PROJECT_SOURCE_DIR}/visuals/scenes.cpp)
+target_link_libraries(scenes_stream_test PRIVATE pelmira_gl_recorder GTest::gtest_main)
+gtest_discover_tests(scenes_stream_test)
