@@ -6,4 +6,9 @@ target_include_directories(pelmira_gl_recorder PUBLIC ${PROJECT_SOURCE_DIR})
 add_executable(scenes_stream_test scenes_stream_test.cpp
     ${PROJECT_SOURCE_DIR}/visuals/primitives.cpp ${PROJECT_SOURCE_DIR}/visuals/scenes.cpp)
 target_link_libraries(scenes_stream_test PRIVATE pelmira_gl_recorder GTest::gtest_main)
-gtest_discover_tests(scenes_stream_test)
+gtest_discover_tests(scenes_stream_test TEST_PREFIX "scenes.")
+
+# The frames rendered for real in an offscreen context, with the real textures.
+add_executable(scenes_render_test scenes_render_test.cpp)
+target_link_libraries(scenes_render_test PRIVATE pelmira_gl_fixture GTest::gtest_main)
+gtest_discover_tests(scenes_render_test TEST_PREFIX "scenes." DISCOVERY_TIMEOUT 30)
