@@ -1,37 +1,17 @@
 // Run with a fontconfig set-up that knows no fonts.
 #include "visuals/textures.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 
 TEST(TextTextureWithoutFont, ImagesStayBlackAndOneLineSaysWhy) {
-    char path[] = "/tmp/pelmira_textures_stderr_XXXXXX";
-    int capture = mkstemp(path);
-    ASSERT_GE(capture, 0);
-    std::fflush(stderr);
-    int savedStderr = dup(2);
-    dup2(capture, 2);
-
     std::memset(TexturePixels, 0x5A, sizeof TexturePixels);
+    testing::internal::CaptureStderr();
     makeGlowTexture();
     makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
     makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
-
-    std::fflush(stderr);
-    dup2(savedStderr, 2);
-    close(savedStderr);
-    std::string said;
-    char chunk[256];
-    ssize_t got;
-    lseek(capture, 0, SEEK_SET);
-    while ((got = read(capture, chunk, sizeof chunk)) > 0)
-        said.append(chunk, static_cast<size_t>(got));
-    close(capture);
-    unlink(path);
+    std::string said = testing::internal::GetCapturedStderr();
 
     for (int slot : {SLOT_GREETING, SLOT_CLOSING})
         for (int byte = 0; byte < TEXTURE_BYTES; byte++)
