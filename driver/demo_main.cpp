@@ -1,9 +1,52 @@
 #include "driver/demo_main.h"
 
+#include "driver/display.h"
 #include "driver/platform.h"
+#include "music/synth.h"
+#include "music/wave_image.h"
+#include "visuals/scenes.h"
+#include "visuals/textures.h"
+
+#include <GL/gl.h>
 
 DemoClock demoClock;
 
-float demoTime(uint32_t, uint32_t) { return 0.0f; }
-void buildShow() {}
-void demoMain() { platformExit(0); }
+static const float MILLISECOND = 0.001f;
+static const float SHOW_LENGTH = 31.0f;
+
+float demoTime(uint32_t startTick, uint32_t now) {
+    // Unsigned, so one wrap of the counter still gives the true elapsed time.
+    uint32_t elapsed = now - startTick;
+    return (float)((double)elapsed * (double)MILLISECOND);
+}
+
+void buildShow() {
+    setupDisplay();
+    makeGlowTexture();
+    makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
+    makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
+    uploadTextures();
+    renderMusic(waveImage.samples);
+}
+
+void demoMain() {
+    buildShow();
+    startPlayback();
+    // Taken after the music is made, so the start-up never enters t.
+    demoClock.startTick = platformTicks();
+    if (platformEscapePressed())
+        platformExit(0);
+
+    for (;;) {
+        demoClock.t = demoTime(demoClock.startTick, platformTicks());
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glLoadIdentity();
+        // The frame that reaches the end is cleared but never drawn or shown.
+        if (demoClock.t >= SHOW_LENGTH)
+            platformExit(0);
+        drawFrame(demoClock.t);
+        platformSwapBuffers();
+        if (platformEscapePressed())
+            platformExit(0);
+    }
+}

@@ -1,3 +1,28 @@
 #include "driver/display.h"
 
-void setupDisplay() {}
+#include "driver/platform.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+// Aspect and near plane are single-precision values widened for GLU.
+static const float ASPECT = 4.0f / 3.0f;
+static const float NEAR_PLANE = 0.1f;
+
+static const GLint FOG_BLACK[4] = {0, 0, 0, 0};
+
+void setupDisplay() {
+    platformOpenDisplay(SCREEN_WIDTH, SCREEN_HEIGHT);
+
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_DEPTH_TEST);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE); // blending itself is the scenes' to switch on
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(90.0, ASPECT, NEAR_PLANE, 1500.0);
+    glMatrixMode(GL_MODELVIEW);
+    // The fog mode stays GL_EXP, where the start value has no effect.
+    glFogi(GL_FOG_START, 40);
+    glFogiv(GL_FOG_COLOR, FOG_BLACK);
+    glFogi(GL_FOG_DENSITY, 1);
+}

@@ -1,3 +1,5 @@
 #include "driver/demo_main.h"
 
-int main() { demoMain(); }
+int main() {
+    demoMain();
+}
