@@ -12,3 +12,8 @@ gtest_discover_tests(scenes_stream_test TEST_PREFIX "scenes.")
 add_executable(scenes_render_test scenes_render_test.cpp)
 target_link_libraries(scenes_render_test PRIVATE pelmira_gl_fixture GTest::gtest_main)
 gtest_discover_tests(scenes_render_test TEST_PREFIX "scenes." DISCOVERY_TIMEOUT 30)
+
+# The real binary under Xvfb on a 1920x1080 screen.
+add_test(NAME scenes_e2e_pillarbox
+         COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/scenes_e2e.py $<TARGET_FILE:pelmira>)
+set_tests_properties(scenes_e2e_pillarbox PROPERTIES TIMEOUT 150)
