@@ -6,5 +6,8 @@ source scripts/common.sh
 pelmira_install_missing
 pelmira_build build/release Release
 
-./build/release/pelmira-capture soundtrack.wav
-echo "Wrote the soundtrack to $(pwd)/soundtrack.wav"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run.sh: no display here (neither DISPLAY nor WAYLAND_DISPLAY is set); the show needs a screen" >&2
+    exit 1
+fi
+exec ./build/release/pelmira

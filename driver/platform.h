@@ -8,7 +8,9 @@
 // --- Display, window and context -------------------------------------------
 
 // Makes platformOpenDisplay render into an invisible surface instead of the
-// screen (the capture tool). Call before it.
+// screen (the capture tool), on SDL's offscreen driver: no window system
+// needed, no sound played, swapping presents nothing, and SIGINT and SIGTERM
+// are left to the caller. Call before it.
 void platformRequestHeadless();
 
 // Opens a borderless full-screen window without cursor and one current GL
@@ -17,7 +19,8 @@ void platformRequestHeadless();
 // what failed to stderr and ends the process with status 1.
 void platformOpenDisplay(int width, int height);
 
-// Presents the finished frame: scaled to fit and centred in the window.
+// Presents the finished frame: scaled to fit and centred in the window. Ends
+// the process here if SIGINT or SIGTERM has come.
 void platformSwapBuffers();
 
 // Waits for the frame drawn so far and reads it back upright (top row first),
@@ -29,8 +32,9 @@ void platformReadFrame(unsigned char *rgba);
 // Milliseconds; wraps modulo 2^32.
 uint32_t platformTicks();
 
-// Non-zero if Escape is down now or was pressed since the previous poll. Pumps
-// the window system's events.
+// Non-zero if Escape is down now or was pressed since the previous poll, or
+// the window was closed. Pumps the window system's events. Ends the process
+// here, with the signal's own status, if SIGINT or SIGTERM has come.
 int platformEscapePressed();
 
 // --- Sound ------------------------------------------------------------------
@@ -51,4 +55,6 @@ void platformDrawText(unsigned char *image, int cellHeight, const char *text);
 // --- Process end --------------------------------------------------------------
 
 // Stops the sound, restores the display and ends the process with status.
+// With PELMIRA_TIMING set in the environment, first prints one line of
+// start-up and presentation times to stderr.
 [[noreturn]] void platformExit(int status);
