@@ -1,5 +1,5 @@
 # Frame rates of the scenes in an offscreen llvmpipe context.
-add_executable(scenes_bench scenes_bench.cpp ${PROJECT_SOURCE_DIR}/tests/gl_context.cpp)
+add_executable(scenes_bench scenes_bench.cpp)
 target_link_libraries(scenes_bench PRIVATE pelmira_show benchmark::benchmark)
 
 # drawFrame's CPU cost alone, against GL entry points that do nothing.

@@ -1,27 +1,16 @@
 // Frame rates of the four scenes on llvmpipe at the show's 800x600.
-#include "tests/gl_context.h"
+#include "driver/display.h"
+#include "driver/platform.h"
 #include "visuals/scenes.h"
 #include "visuals/textures.h"
 
-#include <GL/glu.h>
+#include <GL/gl.h>
 #include <benchmark/benchmark.h>
-#include <cstdio>
-#include <cstdlib>
 
+// The show's own set-up, rendering into its 800x600 framebuffer invisibly.
 static void setUpShow() {
-    if (!openTestContext(800, 600))
-        std::exit(1);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_DEPTH_TEST);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(90.0, 4.0f / 3.0f, 0.1f, 1500.0);
-    glMatrixMode(GL_MODELVIEW);
-    glFogi(GL_FOG_START, 40);
-    const GLint black[4] = {0, 0, 0, 0};
-    glFogiv(GL_FOG_COLOR, black);
-    glFogi(GL_FOG_DENSITY, 1);
+    platformRequestHeadless();
+    setupDisplay();
     makeGlowTexture();
     makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
     makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
@@ -53,6 +42,5 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    closeTestContext();
-    return 0;
+    platformExit(0);
 }

@@ -10,7 +10,7 @@ gtest_discover_tests(scenes_stream_test TEST_PREFIX "scenes.")
 
 # The frames rendered for real in an offscreen context, with the real textures.
 add_executable(scenes_render_test scenes_render_test.cpp)
-target_link_libraries(scenes_render_test PRIVATE pelmira_gl_fixture GTest::gtest_main)
+target_link_libraries(scenes_render_test PRIVATE pelmira_show GTest::gtest_main)
 gtest_discover_tests(scenes_render_test TEST_PREFIX "scenes." DISCOVERY_TIMEOUT 30)
 
 # The real binary under Xvfb on a 1920x1080 screen.

@@ -1,7 +1,8 @@
 // The show's frames rendered for real (Mesa llvmpipe, offscreen), drawn in
 // sequence from t = 0 as the show draws them and judged from their pixels
 // against what the scene's camera and textures predict.
-#include "tests/gl_context.h"
+#include "driver/display.h"
+#include "driver/platform.h"
 #include "visuals/primitives.h"
 #include "visuals/scenes.h"
 #include "visuals/textures.h"
@@ -85,32 +86,28 @@ struct ShowRender : ::testing::Test {
     std::vector<unsigned char> frame = std::vector<unsigned char>(W * H * 4);
 
     void SetUp() override {
-        ASSERT_TRUE(openTestContext(W, H));
-        // The fixed state the show's display set-up leaves.
-        glEnable(GL_TEXTURE_2D);
-        glEnable(GL_DEPTH_TEST);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        gluPerspective(90.0, 4.0f / 3.0f, 0.1f, 1500.0);
-        glMatrixMode(GL_MODELVIEW);
-        glFogi(GL_FOG_START, 40);
-        const GLint black[4] = {0, 0, 0, 0};
-        glFogiv(GL_FOG_COLOR, black);
-        glFogi(GL_FOG_DENSITY, 1);
-        makeGlowTexture();
-        makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
-        makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
-        uploadTextures();
+        // The show's own display set-up, rendering into its 800x600 framebuffer
+        // on an invisible surface; opened once per process.
+        static bool opened;
+        if (!opened) {
+            platformRequestHeadless();
+            setupDisplay();
+            makeGlowTexture();
+            makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
+            makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
+            uploadTextures();
+            opened = true;
+        }
     }
-    void TearDown() override { closeTestContext(); }
 
-    // One frame as the driver draws it; reading it back also waits for it.
+    // One frame as the driver draws it; reading it back also waits for it,
+    // as the offscreen swap does not.
     void draw(float t) {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glLoadIdentity();
         drawFrame(t);
-        glReadPixels(0, 0, W, H, GL_RGBA, GL_UNSIGNED_BYTE, frame.data());
+        platformSwapBuffers();
+        platformReadFrame(frame.data());
     }
     // Every half second since the last call (from the start at first), then t.
     float clock = 0.0f;
@@ -120,7 +117,8 @@ struct ShowRender : ::testing::Test {
         draw(t);
         ASSERT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
     }
-    int grey(int px, int py) const { return frame[(py * W + px) * 4]; }
+    // Rows counted from the bottom, as GL counts them; the read-back is top first.
+    int grey(int px, int py) const { return frame[((H - 1 - py) * W + px) * 4]; }
     double meanGrey(int x0, int y0, int x1, int y1) const {
         double sum = 0;
         for (int y = y0; y < y1; y++)
