@@ -152,16 +152,6 @@ std::vector<unsigned char> readWindow() {
     return rgba;
 }
 
-TEST_F(Display, PresentsPixelForPixelWhereTheDrawableMatches) {
-    paintTopStrip();
-    std::vector<unsigned char> picture(SCREEN_WIDTH * SCREEN_HEIGHT * 4);
-    glReadPixels(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, picture.data());
-    platformBlitToWindow(SCREEN_WIDTH, SCREEN_HEIGHT);
-    std::vector<unsigned char> shown = readWindow();
-    for (size_t i = 0; i < picture.size(); i += 4)
-        ASSERT_TRUE(std::equal(&picture[i], &picture[i] + 3, &shown[i])) << "pixel " << i / 4;
-}
-
 TEST_F(Display, PresentsScaledCentredWithBlackBars) {
     glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);

@@ -30,11 +30,10 @@ def check(condition, message):
 class Xvfb:
     """A private X server; -displayfd lets it pick a free display number."""
 
-    def __init__(self, screen="1024x768x24", *options):
+    def __init__(self, screen="1024x768x24"):
         read_end, write_end = os.pipe()
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp",
-             *options],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
@@ -104,24 +103,11 @@ def wait_for_window(x, show):
 
 
 def wait_running(x, show):
-    """Waits until the frame loop has surely started."""
-    wait_for_window(x, show)
+    """Waits until the frame loop has surely started; returns the window id."""
+    window = wait_for_window(x, show)
     time.sleep(1.0)
     check(show.proc.poll() is None, "the show ended by itself")
-
-
-def case_escape_key(pelmira, _capture):
-    with Xvfb() as x:
-        show = Show(pelmira, x.env(PELMIRA_TIMING="1"))
-        wait_running(x, show)
-        # A tap: pressed and released between two polls must still count.
-        x.xdotool("key", "Escape")
-        pressed = time.monotonic()
-        status = show.wait(30)
-        took = time.monotonic() - pressed
-        check(status == 0, f"exit status {status}")
-        check(took < 1.0, f"ended {took:.2f} s after Escape")
-        check(show.timing()["frames"] > 0, "no frame was presented before Escape")
+    return window
 
 
 def case_escape_held(pelmira, _capture):
@@ -183,14 +169,12 @@ def grab_screen(x, size):
     return result.stdout
 
 
-def case_covers_screen(pelmira, _capture):
-    # A white root: anything the window leaves uncovered shows.
-    with Xvfb("1024x768x24", "-wr") as x:
-        bare = grab_screen(x, "1024x768")
-        check(bare.count(255) > 0.99 * len(bare), "the bare screen is not white")
-        show = Show(pelmira, x.env())
-        window = wait_for_window(x, show)
-        time.sleep(1.0)
+def case_covers_screen_escape(pelmira, _capture):
+    with Xvfb("1024x768x24") as x:
+        # Xvfb's root is a grey weave: anything the window leaves uncovered shows.
+        check(any(grab_screen(x, "1024x768")), "the bare screen is black already")
+        show = Show(pelmira, x.env(PELMIRA_TIMING="1"))
+        window = wait_running(x, show)
         info = subprocess.run(["xwininfo", "-id", window], env=x.env(), capture_output=True,
                               text=True).stdout
         fields = dict(re.findall(r"^\s*([A-Za-z -]+):\s+(\S+)", info, re.M))
@@ -201,15 +185,15 @@ def case_covers_screen(pelmira, _capture):
         check(fields.get("Map State") == "IsViewable", "window not visible:\n" + info)
         pixels = grab_screen(x, "1024x768")
         check(len(pixels) == 1024 * 768 * 3, "short grab")
-        # The show draws its scenes by now: no 16x16 tile may be the root's white.
-        row = 1024 * 3
-        for y in range(0, 768, 16):
-            for x0 in range(0, row, 16 * 3):
-                check(min(min(pixels[(y + k) * row + x0:(y + k) * row + x0 + 48])
-                          for k in range(16)) < 255,
-                      f"the root shows through at ({x0 // 3}, {y})")
+        check(not any(pixels), "parts of the screen are not the show's black picture")
+        # A tap: pressed and released between two polls must still count.
         x.xdotool("key", "Escape")
-        check(show.wait(30) == 0, "Escape did not end the show with 0")
+        pressed = time.monotonic()
+        status = show.wait(30)
+        took = time.monotonic() - pressed
+        check(status == 0, f"exit status {status}")
+        check(took < 1.0, f"ended {took:.2f} s after Escape")
+        check(show.timing()["frames"] > 0, "no frame was presented before Escape")
 
 
 def wav_samples(capture, directory):
@@ -245,9 +229,19 @@ def case_disk_audio(pelmira, capture):
         check(status == 0, f"exit status {status}; said: {show.stderr}")
         with open(device, "rb") as f:
             got = f.read()
-        check(len(got) >= len(samples) + silence,
+        check(len(got) >= len(samples) + silence and any(samples),
               f"the device received only {len(got)} bytes of {len(samples)}")
-        check(got[:len(samples)] == samples, "the device did not receive the soundtrack's samples")
+        # SDL's audio thread feeds the device silence until playback is
+        # unpaused, a moment after the device opens: a few buffers at most.
+        lead = next(i for i, b in enumerate(got) if b) - next(i for i, b in enumerate(samples) if b)
+        check(0 <= lead <= 16 * 2048 and not any(got[:lead]),
+              f"the soundtrack starts {lead} bytes into what the device received")
+        got = got[lead:]
+        if got[:len(samples)] != samples:
+            first = next(i for i in range(len(samples)) if got[i] != samples[i])
+            raise Failure(f"the device's bytes differ from the soundtrack's from byte {first} "
+                          f"of {len(samples)}: {got[first:first + 8].hex()} for "
+                          f"{samples[first:first + 8].hex()}")
         check(not any(got[len(samples):]), "the soundtrack did not end in silence")
 
 
