@@ -4,7 +4,7 @@ target_link_libraries(scenes_bench PRIVATE pelmira_show benchmark::benchmark)
 
 # drawFrame's CPU cost alone, against GL entry points that do nothing.
 add_executable(scenes_cpu_bench scenes_cpu_bench.cpp
-    ${PROJECT_SOURCE_DIR}/tests/scenes_gl_recorder.cpp
+    scenes_gl_stubs.cpp
     ${PROJECT_SOURCE_DIR}/visuals/primitives.cpp ${PROJECT_SOURCE_DIR}/visuals/scenes.cpp)
 target_include_directories(scenes_cpu_bench PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(scenes_cpu_bench PRIVATE benchmark::benchmark)

@@ -1,12 +1,10 @@
 // drawFrame's own CPU time: the script and meshes run against GL entry
 // points that do nothing, so only the vertex arithmetic is timed.
-#include "tests/scenes_gl_recorder.h"
 #include "visuals/scenes.h"
 
 #include <benchmark/benchmark.h>
 
 static void drawFrameCpu(benchmark::State &state, float t) {
-    glrec::recording = false;
     for (auto _ : state) {
         drawFrame(t);
         benchmark::ClobberMemory();

@@ -1,11 +1,9 @@
-# The scenes' exact GL streams, recorded by a stand-in for GL and GLU: the
-# mesh and script sources are compiled in directly and libGL is not linked.
-add_library(pelmira_gl_recorder STATIC scenes_gl_recorder.cpp)
-target_include_directories(pelmira_gl_recorder PUBLIC ${PROJECT_SOURCE_DIR})
-
+# The exact GL streams: the mesh and script sources are compiled in directly
+# and the test stands in for libGL, which is not linked.
 add_executable(scenes_stream_test scenes_stream_test.cpp
     ${PROJECT_SOURCE_DIR}/visuals/primitives.cpp ${PROJECT_SOURCE_DIR}/visuals/scenes.cpp)
-target_link_libraries(scenes_stream_test PRIVATE pelmira_gl_recorder GTest::gtest_main)
+target_include_directories(scenes_stream_test PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(scenes_stream_test PRIVATE GTest::gtest_main)
 gtest_discover_tests(scenes_stream_test TEST_PREFIX "scenes.")
 
 # The frames rendered for real in an offscreen context, with the real textures.
@@ -15,5 +13,5 @@ gtest_discover_tests(scenes_render_test TEST_PREFIX "scenes." DISCOVERY_TIMEOUT 
 
 # The real binary under Xvfb on a 1920x1080 screen.
 add_test(NAME scenes_e2e_pillarbox
-         COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/scenes_e2e.py $<TARGET_FILE:pelmira>)
+         COMMAND Python3::Interpreter -B ${CMAKE_CURRENT_SOURCE_DIR}/scenes_e2e.py $<TARGET_FILE:pelmira>)
 set_tests_properties(scenes_e2e_pillarbox PROPERTIES TIMEOUT 150)
