@@ -13,13 +13,21 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <X11/keysym.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <unistd.h>
+
+#ifndef GL_PACK_INVERT_MESA
+#define GL_PACK_INVERT_MESA 0x8758
+#endif
 
 static bool headless;
 static SDL_Window *window;
@@ -33,7 +41,18 @@ static int frameHeight;
 // Where SDL runs on X11, the server knows at once whether Escape is down; SDL's
 // own keyboard state waits for the window to be given focus.
 static Display *x11Display;
+static ::Window x11Window;
 static KeyCode x11Escape;
+
+// Pixel for pixel on X11, the picture goes to the window through shared
+// memory: GL's own path is a flipped blit, which llvmpipe draws as a textured
+// quad at several times the cost of a copy.
+enum SharedPresent { SHARED_UNTRIED, SHARED_READY, SHARED_UNAVAILABLE };
+static SharedPresent sharedPresent;
+static XShmSegmentInfo sharedSegment;
+static XImage *sharedImage;
+static GC sharedGc;
+static bool sharedAttachFailed;
 
 static bool escapeLatched;
 static bool quitRequested;
@@ -97,6 +116,7 @@ static void watchX11Keyboard() {
     SDL_VERSION(&info.version);
     if (SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11) {
         x11Display = info.info.x11.display;
+        x11Window = info.info.x11.window;
         x11Escape = XKeysymToKeycode(x11Display, XK_Escape);
     }
 }
@@ -261,16 +281,109 @@ void platformBlitToWindow(int drawableWidth, int drawableHeight) {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, frameBuffer);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     if (rect[2] != drawableWidth || rect[3] != drawableHeight) {
-        // The bars; the show's own clear colour is left as it was.
+        // Only the bars: the blit covers the rest. The show's own clear colour
+        // and scissor are left as they were.
         GLfloat showClear[4];
         glGetFloatv(GL_COLOR_CLEAR_VALUE, showClear);
+        GLint showScissor[4];
+        glGetIntegerv(GL_SCISSOR_BOX, showScissor);
+        GLboolean scissoring = glIsEnabled(GL_SCISSOR_TEST);
+        glEnable(GL_SCISSOR_TEST);
         glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
+        int farX = rect[0] + rect[2], farY = rect[1] + rect[3];
+        const int bars[4][4] = {{0, 0, rect[0], drawableHeight},
+                                {farX, 0, drawableWidth - farX, drawableHeight},
+                                {0, 0, drawableWidth, rect[1]},
+                                {0, farY, drawableWidth, drawableHeight - farY}};
+        for (const int *bar : bars) {
+            if (bar[2] > 0 && bar[3] > 0) {
+                glScissor(bar[0], bar[1], bar[2], bar[3]);
+                glClear(GL_COLOR_BUFFER_BIT);
+            }
+        }
         glClearColor(showClear[0], showClear[1], showClear[2], showClear[3]);
+        glScissor(showScissor[0], showScissor[1], showScissor[2], showScissor[3]);
+        if (!scissoring)
+            glDisable(GL_SCISSOR_TEST);
     }
     GLenum filter = rect[2] == frameWidth && rect[3] == frameHeight ? GL_NEAREST : GL_LINEAR;
     glBlitFramebuffer(0, 0, frameWidth, frameHeight, rect[0], rect[1], rect[0] + rect[2],
                       rect[1] + rect[3], GL_COLOR_BUFFER_BIT, filter);
+}
+
+static int onSharedAttachError(Display *, XErrorEvent *) {
+    sharedAttachFailed = true;
+    return 0;
+}
+
+// Sets up the shared image the picture is presented through, if the server
+// and the window's visual allow it: a local server, 32-bit pixels laid out as
+// GL_BGRA reads them, and GL able to read rows top first.
+static void openSharedPresent() {
+    sharedPresent = SHARED_UNAVAILABLE;
+    if (!x11Display || !XShmQueryExtension(x11Display) ||
+        !SDL_GL_ExtensionSupported("GL_MESA_pack_invert"))
+        return;
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(x11Display, x11Window, &attributes))
+        return;
+    const Visual *visual = attributes.visual;
+    if (visual->red_mask != 0xFF0000 || visual->green_mask != 0xFF00 || visual->blue_mask != 0xFF)
+        return;
+    XImage *image = XShmCreateImage(x11Display, attributes.visual, attributes.depth, ZPixmap,
+                                    nullptr, &sharedSegment, frameWidth, frameHeight);
+    if (!image)
+        return;
+    const int hostOrder = SDL_BYTEORDER == SDL_LIL_ENDIAN ? LSBFirst : MSBFirst;
+    if (image->bits_per_pixel != 32 || image->byte_order != hostOrder ||
+        image->bytes_per_line != frameWidth * 4) {
+        XDestroyImage(image);
+        return;
+    }
+    sharedSegment.shmid =
+        shmget(IPC_PRIVATE, (size_t)image->bytes_per_line * image->height, IPC_CREAT | 0600);
+    if (sharedSegment.shmid < 0) {
+        XDestroyImage(image);
+        return;
+    }
+    sharedSegment.shmaddr = (char *)shmat(sharedSegment.shmid, nullptr, 0);
+    sharedSegment.readOnly = False;
+    bool attached = false;
+    if (sharedSegment.shmaddr != (char *)-1) {
+        // A server on another machine refuses with an error, which by default
+        // would end the process.
+        XSync(x11Display, False);
+        XErrorHandler previous = XSetErrorHandler(onSharedAttachError);
+        sharedAttachFailed = false;
+        attached = XShmAttach(x11Display, &sharedSegment);
+        XSync(x11Display, False);
+        XSetErrorHandler(previous);
+        attached = attached && !sharedAttachFailed;
+    }
+    // Freed with the process however it ends, once both sides have let go.
+    shmctl(sharedSegment.shmid, IPC_RMID, nullptr);
+    if (!attached) {
+        if (sharedSegment.shmaddr != (char *)-1)
+            shmdt(sharedSegment.shmaddr);
+        XDestroyImage(image);
+        return;
+    }
+    image->data = sharedSegment.shmaddr;
+    sharedImage = image;
+    sharedGc = XCreateGC(x11Display, x11Window, 0, nullptr);
+    sharedPresent = SHARED_READY;
+}
+
+// Reads the picture, top row first, straight into the shared image and has the
+// server copy it into the window; returns once the server is done with it.
+static void presentShared() {
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+    glReadPixels(0, 0, frameWidth, frameHeight, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                 sharedImage->data);
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+    XShmPutImage(x11Display, x11Window, sharedGc, sharedImage, 0, 0, 0, 0, frameWidth, frameHeight,
+                 False);
+    XSync(x11Display, False);
 }
 
 void platformSwapBuffers() {
@@ -280,9 +393,16 @@ void platformSwapBuffers() {
         return;
     int drawableWidth, drawableHeight;
     SDL_GL_GetDrawableSize(window, &drawableWidth, &drawableHeight);
-    platformBlitToWindow(drawableWidth, drawableHeight);
-    SDL_GL_SwapWindow(window);
-    glBindFramebuffer(GL_FRAMEBUFFER, frameBuffer);
+    bool oneToOne = drawableWidth == frameWidth && drawableHeight == frameHeight;
+    if (oneToOne && sharedPresent == SHARED_UNTRIED)
+        openSharedPresent();
+    if (oneToOne && sharedPresent == SHARED_READY) {
+        presentShared();
+    } else {
+        platformBlitToWindow(drawableWidth, drawableHeight);
+        SDL_GL_SwapWindow(window);
+        glBindFramebuffer(GL_FRAMEBUFFER, frameBuffer);
+    }
     if (timing) {
         if (framesPresented == 0)
             firstFrameAt = monotonicSeconds();

@@ -1,13 +1,12 @@
-# The spine: clock, display and context, sound player, and the real binary.
-add_executable(driver_tests
-    driver_clock_test.cpp driver_display_test.cpp driver_sound_test.cpp)
+# The spine: clock, display state, and the real binary under Xvfb.
+add_executable(driver_tests driver_display_test.cpp)
 target_link_libraries(driver_tests PRIVATE pelmira_show GTest::gtest_main)
 gtest_discover_tests(driver_tests DISCOVERY_TIMEOUT 30)
 
-# The show under Xvfb, driven with xdotool. Each case runs its own X server.
+# Each case runs its own X server.
 foreach(case covers_screen_escape escape_held signals no_display disk_audio full_run)
     add_test(NAME driver_e2e_${case}
              COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/driver_e2e.py ${case}
                      $<TARGET_FILE:pelmira> $<TARGET_FILE:pelmira-capture>)
-    set_tests_properties(driver_e2e_${case} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+    set_tests_properties(driver_e2e_${case} PROPERTIES TIMEOUT 120)
 endforeach()
