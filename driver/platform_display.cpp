@@ -98,14 +98,23 @@ static void onSignal(int signal) {
     caughtSignal = signal;
 }
 
+// Gives back the sound device, the window and the context. The GL work still
+// queued (the last frame's clear) is finished first: Mesa's llvmpipe can
+// deadlock tearing down its threads while they rasterise.
+static void releaseDisplay() {
+    if (timing)
+        printTiming();
+    platformStopSound();
+    if (context)
+        glFinish();
+    SDL_Quit();
+}
+
 // Ends the process as the caught signal would have, once the display and the
 // sound are given back.
 [[noreturn]] static void endOnSignal() {
     int signal = caughtSignal;
-    if (timing)
-        printTiming();
-    platformStopSound();
-    SDL_Quit();
+    releaseDisplay();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     _exit(128 + signal);
@@ -467,9 +476,6 @@ int platformEscapePressed() {
 }
 
 void platformExit(int status) {
-    if (timing)
-        printTiming();
-    platformStopSound();
-    SDL_Quit();
+    releaseDisplay();
     std::exit(status);
 }
