@@ -12,7 +12,7 @@ import tempfile
 import time
 import wave
 
-CASE, PELMIRA, CAPTURE = sys.argv[1:4]
+CASE, PELMIRA, CAPTURE = (sys.argv[1:4] + ["", "", ""])[:3]
 
 
 def check(ok, message):
@@ -53,13 +53,19 @@ class Xvfb:
         check(show.poll() is None, "the show ended by itself")
         return show
 
+    def grab(self, screen):
+        """The screen in grey levels, a byte a pixel, rows top first."""
+        pixels = self.run("ffmpeg", "-loglevel", "error", "-f", "x11grab", "-video_size", screen,
+                          "-i", self.display, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
+                          "gray", "-").stdout
+        width, height = map(int, screen.split("x"))
+        check(len(pixels) == width * height, "could not grab the screen")
+        return pixels
+
     def assert_covered(self, screen):
         """No 8x8 tile of the (white) root shows through."""
-        grab = self.run("ffmpeg", "-loglevel", "error", "-f", "x11grab", "-video_size", screen, "-i",
-                        self.display, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray", "-")
         width, height = map(int, screen.split("x"))
-        pixels = grab.stdout
-        check(len(pixels) == width * height, "could not grab the screen")
+        pixels = self.grab(screen)
         for y in range(0, height, 8):
             for x in range(0, width, 8):
                 check(min(min(pixels[(y + k) * width + x:(y + k) * width + x + 8])
@@ -165,4 +171,24 @@ def case_full_run():
         check(30.99 <= timing[2] - timing[0] < 33.0, f"ran {timing[2] - timing[0]:.3f} s")
 
 
-globals()["case_" + CASE]()
+def case_pillarbox():
+    # On 1920x1080 the picture is scaled to 1440x1080 and centred between
+    # black bars; the fly-in's all-white frames show its whole extent.
+    width, height, left, right = 1920, 1080, 240, 1680
+    with Xvfb("1920x1080") as x:
+        show = x.start_running()
+        deadline = time.monotonic() + 60
+        while True:
+            pixels = x.grab("1920x1080")
+            rows = [pixels[y * width:(y + 1) * width] for y in range(0, height, 4)]
+            if all(min(r[left + 2:right - 2]) == 255 for r in rows):
+                break
+            check(show.poll() is None and time.monotonic() < deadline,
+                  "no frame filled the 1440x1080 area with white")
+        check(all(max(r[:left - 2] + r[right + 2:]) == 0 for r in rows), "the bars are not black")
+        x.run("xdotool", "key", "Escape")
+        check(finish(show, 30)[0] == 0, "nonzero exit status")
+
+
+if __name__ == "__main__":
+    globals()["case_" + CASE]()
