@@ -69,6 +69,12 @@ class Capture(unittest.TestCase):
             self.assertEqual(streams["video"]["codec_name"], video)
             self.assertEqual(streams["audio"]["codec_name"], audio)
             self.assertAlmostEqual(float(form["duration"]), 0.5, delta=0.1)
+        # The video's frame 3 is the PNG's frame 3, colours and all; frame 4 is not.
+        for png, low, high in (("003", 40, 99), ("004", 0, 30)):
+            psnr = subprocess.run(["ffmpeg", "-i", self.path("v.mp4"), "-i", self.path(
+                f"seq/{png}.png"), "-lavfi", "[0:v]select=eq(n\\,3)[a];[a][1:v]psnr", "-f",
+                "null", "-"], capture_output=True, text=True).stderr
+            self.assertTrue(low < float(psnr.split("average:")[1].split()[0]) < high, psnr)
         self.assertFalse([n for n in os.listdir(self.folder) if n.startswith(".")],
                          "temporaries left behind")
 

@@ -80,6 +80,32 @@ bool isFramePattern(const std::string &pattern) {
     return conversions == 1;
 }
 
+// --- 4:2:0 for the encoder ------------------------------------------------------
+
+static const int YUV_BYTES = SCREEN_WIDTH * SCREEN_HEIGHT * 3 / 2;
+
+// Studio-range BT.601, the form H.264 and VP9 take, with each chroma sample
+// the mean of its 2x2 block. Done here because it is a third of ffmpeg's work
+// and shrinks what crosses the pipe from 1.9 MB a frame to 0.7 MB.
+static void toYuv420(const unsigned char *rgba, unsigned char *yuv) {
+    const int w = SCREEN_WIDTH, h = SCREEN_HEIGHT;
+    unsigned char *yPlane = yuv, *uPlane = yuv + w * h, *vPlane = uPlane + w * h / 4;
+    for (int i = 0; i < w * h; ++i) {
+        const unsigned char *p = rgba + 4 * i;
+        yPlane[i] = (unsigned char)(((66 * p[0] + 129 * p[1] + 25 * p[2] + 128) >> 8) + 16);
+    }
+    for (int y = 0; y < h; y += 2) {
+        for (int x = 0; x < w; x += 2) {
+            const unsigned char *a = rgba + 4 * (y * w + x), *b = a + 4 * w;
+            int r = a[0] + a[4] + b[0] + b[4], g = a[1] + a[5] + b[1] + b[5];
+            int bl = a[2] + a[6] + b[2] + b[6];
+            int k = (y / 2) * (w / 2) + x / 2;
+            uPlane[k] = (unsigned char)(((-38 * r - 74 * g + 112 * bl + 512) >> 10) + 128);
+            vPlane[k] = (unsigned char)(((112 * r - 94 * g - 18 * bl + 512) >> 10) + 128);
+        }
+    }
+}
+
 // --- The video encoder ------------------------------------------------------
 
 static bool onPath(const char *program) {
@@ -121,32 +147,27 @@ static bool startEncoder(const CaptureJob &job, const std::string &temp, const s
     std::string rate = std::to_string(job.rate.num) + "/" + std::to_string(job.rate.den);
     double from = (double)frameTick(job.first, job.rate) / 1000.0;
     double length = (double)frames * job.rate.den / job.rate.num;
-    std::vector<std::string> args = {
-        "ffmpeg",       "-nostdin",
-        "-hide_banner", "-loglevel",
-        "error",        "-y",
-        "-f",           "rawvideo",
-        "-pix_fmt",     "rgb0",
-        "-s",           std::to_string(SCREEN_WIDTH) + "x" + std::to_string(SCREEN_HEIGHT),
-        "-framerate",   rate,
-        "-i",           "pipe:0",
-        "-ss",          secondsText(from),
-        "-t",           secondsText(length),
-        "-i",           wave,
-        "-map",         "0:v",
-        "-map",         "1:a?"};
-    if (ext == "webm") {
+    std::string size = std::to_string(SCREEN_WIDTH) + "x" + std::to_string(SCREEN_HEIGHT);
+    std::vector<std::string> args = {"ffmpeg",    "-nostdin", "-hide_banner",
+                                     "-loglevel", "error",    "-y"};
+    // The frames, already in the encoders' own 4:2:0 form (see toYuv420).
+    args.insert(args.end(),
+                {"-f", "rawvideo", "-pix_fmt", "yuv420p", "-color_range", "tv", "-colorspace",
+                 "bt470bg", "-s", size, "-framerate", rate, "-i", "pipe:0"});
+    // The soundtrack from the same moment on, no longer than the picture.
+    args.insert(args.end(), {"-ss", secondsText(from), "-t", secondsText(length), "-i", wave});
+    args.insert(args.end(), {"-map", "0:v", "-map", "1:a?"});
+    if (ext == "webm")
         args.insert(args.end(),
                     {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-row-mt",
                      "1", "-b:v", "4M", "-c:a", "libopus", "-b:a", "128k", "-f", "webm"});
-    } else {
-        args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "18",
-                                 "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "192k"});
-        if (ext == "mkv")
-            args.insert(args.end(), {"-f", "matroska"});
-        else
-            args.insert(args.end(), {"-movflags", "+faststart", "-f", "mp4"});
-    }
+    else
+        args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "18", "-c:a",
+                                 "aac", "-b:a", "192k"});
+    if (ext == "mkv")
+        args.insert(args.end(), {"-f", "matroska"});
+    else if (ext == "mp4")
+        args.insert(args.end(), {"-movflags", "+faststart", "-f", "mp4"});
     args.push_back(temp);
 
     int fds[2];
@@ -167,6 +188,8 @@ static bool startEncoder(const CaptureJob &job, const std::string &temp, const s
         errno = err;
         return false;
     }
+    // A frame is 1.9 MB: a deeper pipe means fewer trips between the two processes.
+    fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
     encoder->input = fds[1];
     return true;
 }
@@ -252,6 +275,7 @@ struct Pipeline {
     Encoder encoder;
     HashList expected;
     std::string hashLines;
+    std::vector<unsigned char> yuv; // the writer's 4:2:0 frame for the encoder
     std::mutex lock;
     std::condition_variable changed;
     Slot slots[SLOTS];
@@ -317,7 +341,9 @@ static bool takeFrame(Pipeline *p, const Slot &slot) {
     }
     switch (job.output) {
     case OUTPUT_VIDEO:
-        if (!writeAll(p->encoder.input, slot.pixels.data(), FRAME_BYTES)) {
+        p->yuv.resize(YUV_BYTES);
+        toYuv420(slot.pixels.data(), p->yuv.data());
+        if (!writeAll(p->encoder.input, p->yuv.data(), YUV_BYTES)) {
             if (!captureInterrupt)
                 std::fprintf(stderr, "pelmira-capture: the encoder stopped taking frames: %s\n",
                              std::strerror(errno));
