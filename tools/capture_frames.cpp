@@ -18,6 +18,7 @@
 #include <mutex>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -128,6 +129,10 @@ static bool onPath(const char *program) {
     return false;
 }
 
+// Below the renderer, not so far below that other work on the machine could
+// starve the capture.
+static const int ENCODER_NICENESS = 10;
+
 struct Encoder {
     pid_t pid = -1;
     int input = -1;
@@ -181,6 +186,10 @@ static bool startEncoder(const CaptureJob &job, const std::string &temp, const s
         argv.push_back(a.data());
     argv.push_back(nullptr);
     int err = posix_spawnp(&encoder->pid, "ffmpeg", &actions, nullptr, argv.data(), environ);
+    // llvmpipe's threads meet at a barrier every frame, so each time the
+    // encoder preempts one the other waits: let the renderer go first.
+    if (err == 0)
+        setpriority(PRIO_PROCESS, (id_t)encoder->pid, ENCODER_NICENESS);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[0]);
     if (err != 0) {
@@ -364,6 +373,7 @@ static bool takeFrame(Pipeline *p, const Slot &slot) {
 }
 
 static void writerLoop(Pipeline *p) {
+    setpriority(PRIO_PROCESS, (id_t)gettid(), ENCODER_NICENESS);
     int current = 0;
     for (;;) {
         {
