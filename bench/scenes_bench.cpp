@@ -1,4 +1,5 @@
 // Frame rates of the four scenes on llvmpipe at the show's 800x600.
+#include "driver/demo_main.h"
 #include "driver/display.h"
 #include "driver/platform.h"
 #include "visuals/scenes.h"
@@ -10,11 +11,7 @@
 // The show's own set-up, rendering into its 800x600 framebuffer invisibly.
 static void setUpShow() {
     platformRequestHeadless();
-    setupDisplay();
-    makeGlowTexture();
-    makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
-    makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
-    uploadTextures();
+    buildShow();
 }
 
 // One frame as the driver draws it, waited for: llvmpipe would otherwise

@@ -1,5 +1,6 @@
 // The show's frames rendered for real (Mesa llvmpipe, offscreen), drawn in
 // sequence from t = 0 as the show draws them, judged from sampled pixels.
+#include "driver/demo_main.h"
 #include "driver/display.h"
 #include "driver/platform.h"
 #include "visuals/primitives.h"
@@ -68,11 +69,7 @@ double correlation(Vec eye, Vec up, Vec o, Vec a, Vec b, double r, int slot) {
 
 TEST(ShowRender, FramesInShowOrder) {
     platformRequestHeadless();
-    setupDisplay();
-    makeGlowTexture();
-    makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
-    makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
-    uploadTextures();
+    buildShow();
 
     // The scroller: the greeting upright, v times over the quad x -2..2,
     // y -1..1 one unit ahead (v = 5, then 3.625 at t = 2.5, where a frame
