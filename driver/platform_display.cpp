@@ -269,7 +269,10 @@ void platformOpenDisplay(int width, int height) {
         contextReadyAt = monotonicSeconds();
 }
 
-void platformFitRect(int srcWidth, int srcHeight, int dstWidth, int dstHeight, int rect[4]) {
+// The rectangle, in a dstWidth x dstHeight drawable, that a srcWidth x
+// srcHeight picture fills when scaled to fit without changing its shape and
+// centred: rect = {x, y, width, height}, origin bottom left.
+static void fitRect(int srcWidth, int srcHeight, int dstWidth, int dstHeight, int rect[4]) {
     long long w, h;
     if ((long long)dstWidth * srcHeight <= (long long)dstHeight * srcWidth) {
         w = dstWidth;
@@ -284,9 +287,12 @@ void platformFitRect(int srcWidth, int srcHeight, int dstWidth, int dstHeight, i
     rect[3] = (int)h;
 }
 
-void platformBlitToWindow(int drawableWidth, int drawableHeight) {
+// Blits the show's framebuffer into the window's, scaled to fit and centred
+// with black bars, and leaves the window's framebuffer bound for drawing. The
+// caller swaps and rebinds.
+static void blitToWindow(int drawableWidth, int drawableHeight) {
     int rect[4];
-    platformFitRect(frameWidth, frameHeight, drawableWidth, drawableHeight, rect);
+    fitRect(frameWidth, frameHeight, drawableWidth, drawableHeight, rect);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, frameBuffer);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     if (rect[2] != drawableWidth || rect[3] != drawableHeight) {
@@ -408,7 +414,7 @@ void platformSwapBuffers() {
     if (oneToOne && sharedPresent == SHARED_READY) {
         presentShared();
     } else {
-        platformBlitToWindow(drawableWidth, drawableHeight);
+        blitToWindow(drawableWidth, drawableHeight);
         SDL_GL_SwapWindow(window);
         glBindFramebuffer(GL_FRAMEBUFFER, frameBuffer);
     }
