@@ -303,21 +303,11 @@ static std::string tText(float t) {
 static bool writeFramePng(const std::string &path, const unsigned char *rgba) {
     static thread_local std::vector<unsigned char> png;
     encodePng(&png, rgba, SCREEN_WIDTH, SCREEN_HEIGHT, 1);
-    std::string temp;
-    int fd = createTempBeside(path, "", &temp);
-    bool ok = fd >= 0;
-    if (ok && !writeAll(fd, png.data(), png.size())) {
-        int error = errno;
-        close(fd);
-        unlink(temp.c_str());
-        errno = error;
-        ok = false;
-    }
     // A sequence is thousands of files: they are renamed complete, not synced.
-    ok = ok && commitTemp(fd, temp, path, false);
-    if (!ok)
-        reportCannotWrite(path, errno);
-    return ok;
+    if (writeFileAtomically(path, png.data(), png.size(), false))
+        return true;
+    reportCannotWrite(path, errno);
+    return false;
 }
 
 // Everything done with one finished frame; false stops the capture.

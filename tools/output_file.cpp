@@ -58,7 +58,7 @@ bool commitTemp(int fd, const std::string &temp, const std::string &path, bool s
     return ok;
 }
 
-bool writeFileAtomically(const std::string &path, const void *data, size_t size) {
+bool writeFileAtomically(const std::string &path, const void *data, size_t size, bool sync) {
     std::string temp;
     int fd = createTempBeside(path, "", &temp);
     if (fd < 0)
@@ -70,7 +70,7 @@ bool writeFileAtomically(const std::string &path, const void *data, size_t size)
         errno = error;
         return false;
     }
-    return commitTemp(fd, temp, path, true);
+    return commitTemp(fd, temp, path, sync);
 }
 
 void reportCannotWrite(const std::string &path, int error) {

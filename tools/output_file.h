@@ -17,8 +17,9 @@ bool writeAll(int fd, const void *data, size_t size);
 // on any failure removes temp and returns false with errno set.
 bool commitTemp(int fd, const std::string &temp, const std::string &path, bool sync);
 
-// The whole of data to path through a temporary file. False with errno set.
-bool writeFileAtomically(const std::string &path, const void *data, size_t size);
+// The whole of data to path through a temporary file, flushed to the disk
+// before the rename unless sync is false. False with errno set.
+bool writeFileAtomically(const std::string &path, const void *data, size_t size, bool sync = true);
 
 // "pelmira-capture: cannot write 'path': reason" on stderr.
 void reportCannotWrite(const std::string &path, int error);
