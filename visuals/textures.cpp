@@ -1,6 +1,6 @@
 #include "visuals/textures.h"
 
-#include "driver/platform.h"
+#include "platform/platform.h"
 
 #include <GL/glu.h>
 #include <cmath>

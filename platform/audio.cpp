@@ -1,11 +1,11 @@
-// The sound player on SDL2: plays a RIFF/WAVE image held in memory once, in
-// the device's own format taken from the image's header, reading the samples
-// straight from the image on the audio thread.
-#include "driver/platform.h"
-#include "driver/platform_internal.h"
+// Audio on SDL2: plays a RIFF/WAVE image held in memory once, in the format
+// its own header gives, reading the samples straight from the image on SDL's
+// audio thread. Integer PCM of 8 or 16 bits in one or two channels only; no
+// device means no sound and one line saying so.
+#include "platform/internal.h"
+#include "platform/platform.h"
 
 #include <SDL.h>
-#include <cstdio>
 #include <cstring>
 
 static SDL_AudioDeviceID soundDevice;
@@ -74,18 +74,16 @@ static void feedSound(void *, Uint8 *stream, int length) {
 
 void platformPlaySound(const void *waveImage) {
     // Headless, the picture is made offline and its sound written to a file.
-    if (platformHeadless() || soundDevice)
+    if (headlessRequested() || soundDevice)
         return;
     SDL_AudioSpec wanted;
     std::memset(&wanted, 0, sizeof wanted);
     if (!readWaveHeader((const unsigned char *)waveImage, &wanted, &soundData, &soundLength)) {
-        std::fprintf(stderr, "pelmira: the soundtrack is not a PCM wave image; "
-                             "playing without sound\n");
+        platformSay("the soundtrack is not a PCM wave image; playing without sound");
         return;
     }
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        std::fprintf(stderr, "pelmira: no audio device: %s; playing without sound\n",
-                     SDL_GetError());
+        platformSay("no audio device: %s; playing without sound", SDL_GetError());
         return;
     }
     // About 23 ms at 44.1 kHz: the picture's clock starts when this returns,
@@ -98,17 +96,17 @@ void platformPlaySound(const void *waveImage) {
     // always gets the image's own samples in the image's own format.
     soundDevice = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
     if (!soundDevice) {
-        std::fprintf(stderr, "pelmira: no audio device: %s; playing without sound\n",
-                     SDL_GetError());
+        platformSay("no audio device: %s; playing without sound", SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return;
     }
     SDL_PauseAudioDevice(soundDevice, 0);
 }
 
-void platformStopSound() {
+void audioClose() {
     if (soundDevice) {
         SDL_CloseAudioDevice(soundDevice);
         soundDevice = 0;
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
 }

@@ -1,13 +1,15 @@
 // The font rasteriser: fontconfig picks the face, FreeType draws it, iconv
-// decodes the single-byte text. The face and the byte-to-glyph table are set
-// up on the first call and kept; the show only draws text at start-up.
-#include "driver/platform.h"
+// decodes the single-byte Windows-1250 text. The face and the byte-to-glyph
+// table are set up on the first call and kept until fontClose. Outline faces
+// only, hinted, no kerning; a missing face leaves the images black.
+#include "platform/internal.h"
+#include "platform/platform.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <fontconfig/fontconfig.h>
 #include <iconv.h>
+#include <string>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -32,7 +34,7 @@ long cellAscentUnits;
 long cellUnits;
 
 bool noFont(const char *why) {
-    std::fprintf(stderr, "pelmira: %s; the text images stay blank\n", why);
+    platformSay("%s; the text images stay blank", why);
     fontState = FONT_MISSING;
     return false;
 }
@@ -45,7 +47,7 @@ void mapBytesToGlyphs() {
     if (decoder == reinterpret_cast<iconv_t>(-1))
         decoder = iconv_open("UTF-32LE", "WINDOWS-1250");
     if (decoder == reinterpret_cast<iconv_t>(-1)) {
-        std::fprintf(stderr, "pelmira: no Windows-1250 decoder; only ASCII letters are drawn\n");
+        platformSay("no Windows-1250 decoder; only ASCII letters are drawn");
         for (int b = 0; b < 128; b++)
             codePoint[b] = static_cast<uint32_t>(b);
     } else {
@@ -71,13 +73,12 @@ void mapBytesToGlyphs() {
         glyphOfByte[b] = codePoint[b] ? FT_Get_Char_Index(face, codePoint[b]) : 0;
 }
 
-bool openFont() {
-    if (fontState != FONT_UNTRIED)
-        return fontState == FONT_READY;
-
+// The file and face index fontconfig picks for Verdana semibold; fontconfig's
+// own configuration is given back before returning.
+bool matchFace(std::string *file, int *index) {
     FcConfig *config = FcInitLoadConfigAndFonts();
     if (!config)
-        return noFont("fontconfig has no configuration");
+        return false;
     FcPattern *request = FcPatternCreate();
     FcPatternAddString(request, FC_FAMILY, reinterpret_cast<const FcChar8 *>("Verdana"));
     FcPatternAddInteger(request, FC_WEIGHT, FC_WEIGHT_DEMIBOLD);
@@ -88,22 +89,29 @@ bool openFont() {
     FcResult result;
     FcPattern *match = FcFontMatch(config, request, &result);
     FcPatternDestroy(request);
-    FcChar8 *file = nullptr;
-    int index = 0;
-    if (!match || FcPatternGetString(match, FC_FILE, 0, &file) != FcResultMatch) {
-        if (match)
-            FcPatternDestroy(match);
-        return noFont("fontconfig finds no face for Verdana");
+    FcChar8 *name = nullptr;
+    bool found = match && FcPatternGetString(match, FC_FILE, 0, &name) == FcResultMatch;
+    if (found) {
+        *file = reinterpret_cast<const char *>(name);
+        *index = 0;
+        FcPatternGetInteger(match, FC_INDEX, 0, index);
     }
-    FcPatternGetInteger(match, FC_INDEX, 0, &index);
-
-    if (FT_Init_FreeType(&library) != 0) {
+    if (match)
         FcPatternDestroy(match);
+    FcConfigDestroy(config);
+    return found;
+}
+
+bool openFont() {
+    if (fontState != FONT_UNTRIED)
+        return fontState == FONT_READY;
+    std::string file;
+    int index = 0;
+    if (!matchFace(&file, &index))
+        return noFont("fontconfig finds no face for Verdana");
+    if (FT_Init_FreeType(&library) != 0)
         return noFont("FreeType does not start");
-    }
-    bool opened = FT_New_Face(library, reinterpret_cast<const char *>(file), index, &face) == 0;
-    FcPatternDestroy(match);
-    if (!opened)
+    if (FT_New_Face(library, file.c_str(), index, &face) != 0)
         return noFont("FreeType cannot open the face fontconfig chose");
     if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0)
         return noFont("the face fontconfig chose has no outlines");
@@ -198,4 +206,15 @@ void platformDrawText(unsigned char *image, int cellHeight, const char *text) {
                       baseline - glyph->bitmap_top);
         penX += advance;
     }
+}
+
+void fontClose() {
+    if (face)
+        FT_Done_Face(face);
+    if (library)
+        FT_Done_FreeType(library);
+    face = nullptr;
+    library = nullptr;
+    fontState = FONT_UNTRIED;
+    FcFini();
 }

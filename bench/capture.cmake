@@ -1,2 +1,0 @@
-add_executable(capture_bare capture_bare.cpp)
-target_link_libraries(capture_bare PRIVATE pelmira_capture_core)

@@ -1,0 +1,145 @@
+// System services: the program's name in messages, the signals that end the
+// process, the millisecond clock, timing marks and the process end.
+//
+// Signals are only recorded here; the program notices them at its next poll,
+// gives back what it holds and then ends by the same signal, so the shell and
+// the parent see what happened. Limits: SIGKILL and SIGSTOP cannot be caught.
+#include "platform/internal.h"
+#include "platform/platform.h"
+
+#include <SDL.h>
+#include <atomic>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+static const char *name = ""; // until platformStart
+static bool headless;
+static std::atomic<int> endSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
+
+// The signals whose default action ends the process and that a user or the
+// system sends to ask for an end. SIGPIPE is ignored instead: a closed reader
+// shows as a failed write, which is reported.
+static const int END_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+
+// PELMIRA_TIMING: a summary of the run's start-up and presentation on stderr
+// at exit, in seconds of the system's monotonic clock.
+static bool timing;
+static bool startTickSeen;
+static double contextReadyAt;
+static double startTickAt;
+static double firstFrameAt = -1.0;
+static unsigned framesPresented;
+
+static void onEndSignal(int signal) {
+    int none = 0;
+    endSignal.compare_exchange_strong(none, signal);
+}
+
+void platformStart(const char *programName) {
+    name = programName;
+    timing = std::getenv("PELMIRA_TIMING") != nullptr;
+    // SDL would turn Ctrl+C and SIGTERM into a quit event; we handle them.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : END_SIGNALS) {
+        // One that was ignored when we were started (nohup) stays ignored.
+        struct sigaction previous;
+        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int platformEndSignal() {
+    return endSignal.load();
+}
+
+void platformSay(const char *format, ...) {
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    std::fprintf(stderr, "%s%s%s\n", name, *name ? ": " : "", text);
+}
+
+const char *programName() {
+    return name;
+}
+
+bool headlessRequested() {
+    return headless;
+}
+
+void platformRequestHeadless() {
+    headless = true;
+}
+
+static double monotonicSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (double)now.tv_sec + (double)now.tv_nsec * 1e-9;
+}
+
+bool timingWanted() {
+    return timing;
+}
+
+void markContextReady() {
+    if (timing)
+        contextReadyAt = monotonicSeconds();
+}
+
+void markFramePresented() {
+    if (!timing)
+        return;
+    if (framesPresented == 0)
+        firstFrameAt = monotonicSeconds();
+    ++framesPresented;
+}
+
+uint32_t platformTicks() {
+    if (timing && !startTickSeen) {
+        // The show's first reading after opening the display is its start tick.
+        startTickSeen = true;
+        startTickAt = monotonicSeconds();
+    }
+    return SDL_GetTicks();
+}
+
+void platformExit(int status) {
+    if (timing)
+        std::fprintf(stderr,
+                     "%s timing: context=%.6f start_tick=%.6f first_frame=%.6f frames=%u "
+                     "exit=%.6f\n",
+                     name, contextReadyAt, startTickAt, firstFrameAt, framesPresented,
+                     monotonicSeconds());
+    audioClose();
+    videoClose();
+    fontClose();
+    SDL_Quit();
+    std::fflush(stdout);
+    int signal = endSignal.load();
+    if (signal) {
+        std::signal(signal, SIG_DFL);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, signal);
+        sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        std::raise(signal);
+        _exit(128 + signal);
+    }
+    std::exit(status);
+}

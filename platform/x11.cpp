@@ -1,0 +1,134 @@
+// The X11-only pieces, the one file that includes Xlib: the Escape key's state
+// asked of the server, and presentation through MIT-SHM.
+//
+// SDL's keyboard state only starts once the window has the focus; the server
+// knows at once whether Escape is down, so a key held at launch is seen at the
+// first poll. Pixel for pixel on a software renderer, a shared image is the
+// cheap way to the window: GL's own path is a flipped blit that llvmpipe draws
+// as a textured quad. A remote server, a visual whose pixels are not laid out
+// as GL_BGRA reads them, or a GL without GL_MESA_pack_invert falls back to
+// the blit.
+#include "platform/internal.h"
+
+#include <GL/gl.h>
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/keysym.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#ifndef GL_PACK_INVERT_MESA
+#define GL_PACK_INVERT_MESA 0x8758
+#endif
+
+static Display *display;
+static ::Window window;
+static KeyCode escapeKey;
+
+static XShmSegmentInfo segment;
+static XImage *sharedImage;
+static GC sharedGc;
+static bool attachFailed;
+
+bool x11Attach(SDL_Window *sdlWindow) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(sdlWindow, &info) || info.subsystem != SDL_SYSWM_X11)
+        return false;
+    display = info.info.x11.display;
+    window = info.info.x11.window;
+    escapeKey = XKeysymToKeycode(display, XK_Escape);
+    return true;
+}
+
+bool x11EscapeHeld() {
+    if (!display || !escapeKey)
+        return false;
+    char keys[32];
+    XQueryKeymap(display, keys);
+    return (keys[escapeKey / 8] & (1 << (escapeKey % 8))) != 0;
+}
+
+static int onAttachError(Display *, XErrorEvent *) {
+    attachFailed = true;
+    return 0;
+}
+
+// Attaches the segment the server reads the image from; a server on another
+// machine refuses with an error, which by default would end the process.
+static bool attachSegment(XImage *image) {
+    segment.shmid =
+        shmget(IPC_PRIVATE, (size_t)image->bytes_per_line * image->height, IPC_CREAT | 0600);
+    if (segment.shmid < 0)
+        return false;
+    segment.shmaddr = (char *)shmat(segment.shmid, nullptr, 0);
+    segment.readOnly = False;
+    bool attached = false;
+    if (segment.shmaddr != (char *)-1) {
+        XSync(display, False);
+        XErrorHandler previous = XSetErrorHandler(onAttachError);
+        attachFailed = false;
+        attached = XShmAttach(display, &segment);
+        XSync(display, False);
+        XSetErrorHandler(previous);
+        attached = attached && !attachFailed;
+    }
+    // Freed with the process however it ends, once both sides have let go.
+    shmctl(segment.shmid, IPC_RMID, nullptr);
+    if (!attached && segment.shmaddr != (char *)-1)
+        shmdt(segment.shmaddr);
+    return attached;
+}
+
+bool x11OpenSharedPresent(int width, int height) {
+    if (!display || !XShmQueryExtension(display) ||
+        !SDL_GL_ExtensionSupported("GL_MESA_pack_invert"))
+        return false;
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes))
+        return false;
+    const Visual *visual = attributes.visual;
+    if (visual->red_mask != 0xFF0000 || visual->green_mask != 0xFF00 || visual->blue_mask != 0xFF)
+        return false;
+    XImage *image = XShmCreateImage(display, attributes.visual, attributes.depth, ZPixmap, nullptr,
+                                    &segment, width, height);
+    if (!image)
+        return false;
+    const int hostOrder = SDL_BYTEORDER == SDL_LIL_ENDIAN ? LSBFirst : MSBFirst;
+    if (image->bits_per_pixel != 32 || image->byte_order != hostOrder ||
+        image->bytes_per_line != width * 4 || !attachSegment(image)) {
+        XDestroyImage(image);
+        return false;
+    }
+    image->data = segment.shmaddr;
+    sharedImage = image;
+    sharedGc = XCreateGC(display, window, 0, nullptr);
+    return true;
+}
+
+void x11PresentShared() {
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+    glReadPixels(0, 0, sharedImage->width, sharedImage->height, GL_BGRA,
+                 GL_UNSIGNED_INT_8_8_8_8_REV, sharedImage->data);
+    glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+    XShmPutImage(display, window, sharedGc, sharedImage, 0, 0, 0, 0, sharedImage->width,
+                 sharedImage->height, False);
+    XSync(display, False);
+}
+
+// The display connection is SDL's; only what we made on it is given back.
+void x11Close() {
+    if (sharedImage) {
+        XShmDetach(display, &segment);
+        XFreeGC(display, sharedGc);
+        sharedImage->data = nullptr;
+        XDestroyImage(sharedImage);
+        shmdt(segment.shmaddr);
+        sharedImage = nullptr;
+    }
+    display = nullptr;
+    escapeKey = 0;
+}
