@@ -1,7 +1,5 @@
 #include "music/wave_image.h"
 
-#include "driver/platform.h"
-
 // Little-endian bytes of a header field, spelled out at compile time.
 static constexpr unsigned char byteOf(uint32_t value, int index) {
     return static_cast<unsigned char>(value >> (8 * index));
@@ -37,7 +35,3 @@ WaveImage waveImage = {
 
 #undef LE16
 #undef LE32
-
-void startPlayback() {
-    platformPlaySound(&waveImage);
-}

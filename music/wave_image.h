@@ -15,6 +15,3 @@ struct WaveImage {
 static_assert(sizeof(WaveImage) == WAVE_HEADER_SIZE + 2 * SAMPLE_COUNT, "no padding");
 
 extern WaveImage waveImage;
-
-// Hands the finished image to the sound player; returns at once.
-void startPlayback();

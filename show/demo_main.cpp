@@ -1,9 +1,10 @@
-#include "driver/demo_main.h"
+#include "show/demo_main.h"
 
-#include "driver/display.h"
-#include "driver/platform.h"
 #include "music/synth.h"
 #include "music/wave_image.h"
+#include "platform/platform.h"
+#include "show/display.h"
+#include "show/playback.h"
 #include "visuals/scenes.h"
 #include "visuals/textures.h"
 
@@ -12,7 +13,6 @@
 DemoClock demoClock;
 
 static const float MILLISECOND = 0.001f;
-static const float SHOW_LENGTH = 31.0f;
 
 float demoTime(uint32_t startTick, uint32_t now) {
     // Unsigned, so one wrap of the counter still gives the true elapsed time.
@@ -20,13 +20,15 @@ float demoTime(uint32_t startTick, uint32_t now) {
     return (float)((double)elapsed * (double)MILLISECOND);
 }
 
-void buildShow() {
-    setupDisplay();
+bool buildShow() {
+    if (!setupDisplay())
+        return false;
     makeGlowTexture();
     makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
     makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
     uploadTextures();
     renderMusic(waveImage.samples);
+    return true;
 }
 
 int demoFrame(uint32_t now) {
@@ -40,7 +42,10 @@ int demoFrame(uint32_t now) {
 }
 
 void demoMain() {
-    buildShow();
+    if (!buildShow()) {
+        platformSay("%s", platformError());
+        platformExit(1);
+    }
     startPlayback();
     // Taken after the music is made, so the start-up never enters t.
     demoClock.startTick = platformTicks();

@@ -1,6 +1,6 @@
-#include "driver/display.h"
+#include "show/display.h"
 
-#include "driver/platform.h"
+#include "platform/platform.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -11,8 +11,9 @@ static const float NEAR_PLANE = 0.1f;
 
 static const GLint FOG_BLACK[4] = {0, 0, 0, 0};
 
-void setupDisplay() {
-    platformOpenDisplay(SCREEN_WIDTH, SCREEN_HEIGHT);
+bool setupDisplay() {
+    if (!platformOpenDisplay(SCREEN_WIDTH, SCREEN_HEIGHT))
+        return false;
 
     glEnable(GL_TEXTURE_2D);
     glEnable(GL_DEPTH_TEST);
@@ -25,4 +26,5 @@ void setupDisplay() {
     glFogi(GL_FOG_START, 40);
     glFogiv(GL_FOG_COLOR, FOG_BLACK);
     glFogi(GL_FOG_DENSITY, 1);
+    return true;
 }

@@ -1,5 +1,7 @@
-#include "driver/demo_main.h"
+#include "platform/platform.h"
+#include "show/demo_main.h"
 
 int main() {
+    platformStart(SHOW_PROGRAM);
     demoMain();
 }

@@ -1,0 +1,8 @@
+#include "show/playback.h"
+
+#include "music/wave_image.h"
+#include "platform/platform.h"
+
+void startPlayback() {
+    platformPlaySound(&waveImage);
+}

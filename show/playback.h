@@ -1,0 +1,5 @@
+#pragma once
+
+// Hands the finished wave image to the sound player; returns at once while
+// the soundtrack plays in the background.
+void startPlayback();
