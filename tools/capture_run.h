@@ -16,16 +16,12 @@ struct CaptureJob {
     long end = -1;      // one past the last frame written; -1: to the end of the show
     std::string hashes; // --hashes FILE
     std::string verify; // --verify FILE
-    int pngLevel = 1;   // zlib level of PNG sequences
 };
 
-// True if pattern holds exactly one integer conversion (%d, %05d, %i ...) and
-// otherwise only literal text and %%.
-bool isFramePattern(const std::string &pattern);
+// Frames the show draws at rate before its clock reaches its end.
+long showFrames(FrameRate rate);
 
-// Whole program path for frames: returns the process exit status.
+// The whole capture: returns the process exit status (0, 1 on a failure or
+// a mismatch, 2 when there is nothing to render). Stops early, leaving no
+// file behind, once platformEndSignal() reports a signal.
 int runCapture(const CaptureJob &job);
-
-// Set by the signal handlers: the capture stops, removes what it began, and
-// the handler's signal ends the process.
-extern volatile int captureInterrupt;

@@ -1,4 +1,6 @@
-#include "tools/output_file.h"
+#include "tools/temp_file.h"
+
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,22 +9,53 @@
 #include <unistd.h>
 #include <vector>
 
-int createTempBeside(const std::string &path, const char *suffix, std::string *temp) {
-    size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+bool TempFile::create(const std::string &target, const char *suffix) {
+    discard();
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string pattern = folder + "." + base + ".XXXXXX" + suffix;
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = mkstemps(name.data(), (int)std::strlen(suffix));
     if (fd < 0)
-        return -1;
+        return false;
     // mkstemps makes the file private; give it the mode a plain create would.
     mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
-    *temp = name.data();
-    return fd;
+    fd_ = fd;
+    temp_ = name.data();
+    target_ = target;
+    return true;
+}
+
+bool TempFile::commit(bool sync) {
+    bool ok = fd_ >= 0 && (!sync || fsync(fd_) == 0);
+    int error = errno;
+    if (fd_ >= 0 && close(fd_) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    fd_ = -1;
+    if (ok && std::rename(temp_.c_str(), target_.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (ok)
+        temp_.clear();
+    discard();
+    errno = error;
+    return ok;
+}
+
+void TempFile::discard() {
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+    if (!temp_.empty())
+        unlink(temp_.c_str());
+    temp_.clear();
 }
 
 bool writeAll(int fd, const void *data, size_t size) {
@@ -40,40 +73,19 @@ bool writeAll(int fd, const void *data, size_t size) {
     return true;
 }
 
-bool commitTemp(int fd, const std::string &temp, const std::string &path, bool sync) {
-    bool ok = !sync || fsync(fd) == 0;
-    int error = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        unlink(temp.c_str());
-        errno = error;
-    }
-    return ok;
-}
-
 bool writeFileAtomically(const std::string &path, const void *data, size_t size, bool sync) {
-    std::string temp;
-    int fd = createTempBeside(path, "", &temp);
-    if (fd < 0)
+    TempFile file;
+    if (!file.create(path))
         return false;
-    if (!writeAll(fd, data, size)) {
+    if (!writeAll(file.fd(), data, size)) {
         int error = errno;
-        close(fd);
-        unlink(temp.c_str());
+        file.discard();
         errno = error;
         return false;
     }
-    return commitTemp(fd, temp, path, sync);
+    return file.commit(sync);
 }
 
 void reportCannotWrite(const std::string &path, int error) {
-    std::fprintf(stderr, "pelmira-capture: cannot write '%s': %s\n", path.c_str(),
-                 std::strerror(error));
+    platformSay("cannot write '%s': %s", path.c_str(), std::strerror(error));
 }

@@ -1,25 +1,45 @@
 // Files the capture tool writes appear complete under their final name or not
-// at all: the bytes go to a temporary file in the same folder, renamed into
-// place once written and flushed.
+// at all: the bytes go to a hidden temporary file in the same folder, renamed
+// into place once written.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-// Creates a hidden temporary file beside path, ending in suffix, with the mode
-// a plain create would give. Returns the descriptor, or -1 with errno set.
-int createTempBeside(const std::string &path, const char *suffix, std::string *temp);
+// A temporary file beside its target that removes itself unless committed.
+class TempFile {
+  public:
+    TempFile() = default;
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+    ~TempFile() { discard(); }
+
+    // Creates ".NAME.XXXXXX" + suffix beside target with the mode a plain
+    // create would give. False with errno set.
+    bool create(const std::string &target, const char *suffix = "");
+
+    int fd() const { return fd_; }
+    const std::string &path() const { return temp_; }
+
+    // Flushes it to the disk if sync, closes it and renames it over the
+    // target. False with errno set; the temporary is gone either way.
+    bool commit(bool sync);
+
+    // Closes and removes the temporary, if there is one.
+    void discard();
+
+  private:
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+};
 
 // Writes everything, retrying short writes and interruptions.
 bool writeAll(int fd, const void *data, size_t size);
-
-// Closes fd and renames temp to path, after flushing it to the disk if sync;
-// on any failure removes temp and returns false with errno set.
-bool commitTemp(int fd, const std::string &temp, const std::string &path, bool sync);
 
 // The whole of data to path through a temporary file, flushed to the disk
 // before the rename unless sync is false. False with errno set.
 bool writeFileAtomically(const std::string &path, const void *data, size_t size, bool sync = true);
 
-// "pelmira-capture: cannot write 'path': reason" on stderr.
+// "cannot write 'path': reason" as the program's one line on stderr.
 void reportCannotWrite(const std::string &path, int error);

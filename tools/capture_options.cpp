@@ -1,0 +1,223 @@
+#include "tools/capture_options.h"
+
+#include "platform/platform.h"
+#include "show/demo_main.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+
+namespace {
+
+// Values of the long options, outside the range of short option letters.
+enum { OPT_FPS = 256, OPT_FROM, OPT_TO, OPT_AT, OPT_HASHES, OPT_VERIFY, OPT_HELP, OPT_VERSION };
+
+const struct option LONG_OPTIONS[] = {
+    {"fps", required_argument, nullptr, OPT_FPS},
+    {"from", required_argument, nullptr, OPT_FROM},
+    {"to", required_argument, nullptr, OPT_TO},
+    {"at", required_argument, nullptr, OPT_AT},
+    {"hashes", required_argument, nullptr, OPT_HASHES},
+    {"verify", required_argument, nullptr, OPT_VERIFY},
+    {"help", no_argument, nullptr, OPT_HELP},
+    {"version", no_argument, nullptr, OPT_VERSION},
+    {nullptr, 0, nullptr, 0},
+};
+
+void printUsage() {
+    std::printf(
+        "Usage: %s [OPTION]... OUTPUT\n"
+        "Render pelmira frame-exactly and without a display, with its soundtrack.\n"
+        "\n"
+        "OUTPUT names what is written:\n"
+        "  NAME.wav          the soundtrack, byte for byte the RIFF/WAVE image the show plays\n"
+        "  NAME.png          one frame, chosen with --at\n"
+        "  frames/%%05d.png   a PNG for every frame, numbered from 0 at the show's start\n"
+        "  NAME.mp4, NAME.mkv, NAME.webm\n"
+        "                    a video with the soundtrack (needs ffmpeg)\n"
+        "\n"
+        "      --fps RATE     frames per second, such as 60 (the default), 30 or 60000/1001\n"
+        "      --from S       begin with the first frame at or after S seconds\n"
+        "      --to S         end before the first frame at or after S seconds (default %g)\n"
+        "      --at S         with NAME.png: the frame on screen at S seconds\n"
+        "      --hashes FILE  write a hash of every frame and of the soundtrack to FILE\n"
+        "      --verify FILE  render and compare with a --hashes FILE; report the first\n"
+        "                     difference and exit 1 on a mismatch\n"
+        "      --help         display this help and exit\n"
+        "      --version      output version information and exit\n"
+        "\n"
+        "OUTPUT may be left out with --hashes or --verify. Frame k is what the show draws\n"
+        "when its clock reads k * 1000 / RATE ms, rounded, every frame drawn in order from\n"
+        "the first. Files are written under a temporary name beside them and renamed once\n"
+        "complete, so an interrupted or failed capture leaves no partial file.\n"
+        "\n"
+        "Exit status: 0 on success, 1 on a failure or a mismatch, 2 on a bad command line.\n",
+        CAPTURE_PROGRAM, (double)SHOW_LENGTH);
+}
+
+// One line saying what is wrong with the command line, then where to look.
+int usageError(const std::string &message) {
+    platformSay("%s", message.c_str());
+    std::fprintf(stderr, "Try '%s --help' for more information.\n", CAPTURE_PROGRAM);
+    return STATUS_USAGE;
+}
+
+bool endsWith(const std::string &text, const char *tail) {
+    size_t n = std::strlen(tail);
+    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+}
+
+bool parseSeconds(const char *text, double *seconds) {
+    char *end = nullptr;
+    errno = 0;
+    double value = std::strtod(text, &end);
+    if (!*text || *end || errno || !std::isfinite(value) || value < 0.0 || value > SHOW_LENGTH)
+        return false;
+    *seconds = value;
+    return true;
+}
+
+// The times asked for, before they are turned into frames.
+struct Times {
+    double from = 0.0, to = SHOW_LENGTH, at = -1.0;
+    bool fromGiven = false, toGiven = false;
+};
+
+// Checks the options against each other and the output's kind, and turns
+// the times into frames.
+int settleOutput(const std::string &out, const Times &times, CaptureOptions *o) {
+    CaptureJob &job = o->job;
+    bool framesAsked = times.fromGiven || times.toGiven || times.at >= 0.0;
+    if (out.empty()) {
+        if (job.hashes.empty() && job.verify.empty())
+            return usageError("missing output file operand");
+        if (times.at >= 0.0)
+            return usageError("--at needs a .png output");
+        job.output = OUTPUT_NONE;
+    } else if (endsWith(out, ".wav")) {
+        if (framesAsked || !job.hashes.empty() || !job.verify.empty())
+            return usageError("a .wav output takes no frame options");
+        o->soundtrack = out;
+        return -1;
+    } else if (out.find('%') != std::string::npos) {
+        if (!isFramePattern(out) || !endsWith(out, ".png"))
+            return usageError("'" + out +
+                              "' is not a frame pattern: use one %d (such as %05d) and .png");
+        if (times.at >= 0.0)
+            return usageError("--at takes a single .png, not a pattern");
+        job.output = OUTPUT_PNG_SEQUENCE;
+    } else if (endsWith(out, ".png")) {
+        if (times.at < 0.0)
+            return usageError("a single .png needs --at SECONDS (or use a pattern such as "
+                              "frames/%05d.png)");
+        if (times.fromGiven || times.toGiven)
+            return usageError("--at goes without --from and --to");
+        job.output = OUTPUT_PNG;
+    } else if (endsWith(out, ".mp4") || endsWith(out, ".mkv") || endsWith(out, ".webm")) {
+        if (times.at >= 0.0)
+            return usageError("--at needs a .png output");
+        job.output = OUTPUT_VIDEO;
+    } else {
+        return usageError("cannot tell what to write to '" + out +
+                          "': use .wav, .png, a %05d.png pattern, .mp4, .mkv or .webm");
+    }
+    job.path = out;
+    if (times.at >= 0.0) {
+        if (times.at >= SHOW_LENGTH)
+            return usageError("--at must be before the show's end");
+        job.first = frameShownAt(times.at, job.rate);
+        job.end = job.first + 1;
+    } else {
+        if (times.from >= times.to)
+            return usageError("--from must be before --to");
+        job.first = frameAtOrAfter(times.from, job.rate);
+        job.end = times.toGiven ? frameAtOrAfter(times.to, job.rate) : -1;
+    }
+    return -1;
+}
+
+// What getopt_long found wrong, in GNU's words.
+int optionError(int found, char **argv) {
+    const char *given = argv[optind - 1];
+    if (found == ':')
+        return usageError(std::string("option '") + given + "' requires an argument");
+    if (optopt >= OPT_FPS)
+        return usageError(std::string("option '") + given + "' doesn't allow an argument");
+    if (optopt)
+        return usageError(std::string("invalid option -- '") + (char)optopt + "'");
+    return usageError(std::string("unrecognized option '") + given + "'");
+}
+
+} // namespace
+
+bool isFramePattern(const std::string &pattern) {
+    int conversions = 0;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%')
+            continue;
+        ++i;
+        if (i < pattern.size() && pattern[i] == '%')
+            continue;
+        while (i < pattern.size() && (pattern[i] == '0' || pattern[i] == '-'))
+            ++i;
+        while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9')
+            ++i;
+        if (i >= pattern.size() || (pattern[i] != 'd' && pattern[i] != 'i'))
+            return false;
+        ++conversions;
+    }
+    return conversions == 1;
+}
+
+int parseCaptureOptions(int argc, char **argv, CaptureOptions *o) {
+    Times times;
+    opterr = 0;
+    optind = 0; // start afresh, also on a second call
+    for (;;) {
+        int found = getopt_long(argc, argv, ":", LONG_OPTIONS, nullptr);
+        if (found == -1)
+            break;
+        const char *value = optarg;
+        double *seconds = found == OPT_FROM ? &times.from : found == OPT_TO ? &times.to : &times.at;
+        switch (found) {
+        case OPT_HELP:
+            printUsage();
+            return STATUS_OK;
+        case OPT_VERSION:
+            std::printf("%s (pelmira) %s\n", CAPTURE_PROGRAM, PELMIRA_VERSION);
+            return STATUS_OK;
+        case OPT_FPS:
+            if (!parseFrameRate(value, &o->job.rate))
+                return usageError(std::string("invalid frame rate '") + value +
+                                  "': use a positive number such as 60 or 60000/1001");
+            break;
+        case OPT_HASHES:
+        case OPT_VERIFY:
+            if (!*value)
+                return usageError(std::string("option '--") + LONG_OPTIONS[found - OPT_FPS].name +
+                                  "' needs a file name");
+            (found == OPT_HASHES ? o->job.hashes : o->job.verify) = value;
+            break;
+        case OPT_FROM:
+        case OPT_TO:
+        case OPT_AT:
+            if (!parseSeconds(value, seconds))
+                return usageError(std::string("invalid time '") + value + "' for --" +
+                                  LONG_OPTIONS[found - OPT_FPS].name + ": use seconds from 0 to " +
+                                  std::to_string((int)SHOW_LENGTH));
+            times.fromGiven |= found == OPT_FROM;
+            times.toGiven |= found == OPT_TO;
+            break;
+        default:
+            return optionError(found, argv);
+        }
+    }
+    if (optind < argc && !*argv[optind])
+        return usageError("output file name is empty");
+    if (argc - optind > 1)
+        return usageError(std::string("extra operand '") + argv[optind + 1] + "'");
+    return settleOutput(optind < argc ? argv[optind] : "", times, o);
+}
