@@ -1,7 +1,7 @@
 // Bare rendering of the show's frames at a frame rate, headless: the floor the
 // capture tool's own cost is measured against. Prints seconds and frames.
-#include "driver/demo_main.h"
-#include "driver/platform.h"
+#include "platform/platform.h"
+#include "show/demo_main.h"
 #include "tools/frame_clock.h"
 
 #include <GL/gl.h>
@@ -15,7 +15,10 @@ int main(int argc, char **argv) {
         return 2;
     }
     platformRequestHeadless();
-    buildShow();
+    if (!buildShow()) {
+        std::fprintf(stderr, "capture_bare: %s\n", platformError());
+        return 1;
+    }
     demoClock.startTick = 0;
     auto began = std::chrono::steady_clock::now();
     long k = 0;

@@ -1,17 +1,21 @@
 // Frame rates of the four scenes on llvmpipe at the show's 800x600.
-#include "driver/demo_main.h"
-#include "driver/display.h"
-#include "driver/platform.h"
+#include "platform/platform.h"
+#include "show/demo_main.h"
+#include "show/display.h"
 #include "visuals/scenes.h"
 #include "visuals/textures.h"
 
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
+#include <cstdio>
 
 // The show's own set-up, rendering into its 800x600 framebuffer invisibly.
-static void setUpShow() {
+static bool setUpShow() {
     platformRequestHeadless();
-    buildShow();
+    if (buildShow())
+        return true;
+    std::fprintf(stderr, "scenes_bench: %s\n", platformError());
+    return false;
 }
 
 // One frame as the driver draws it, waited for: llvmpipe would otherwise
@@ -35,7 +39,8 @@ BENCHMARK_CAPTURE(frameAt, flyInWithOrbit, 17.0f)->UseRealTime()->Unit(benchmark
 BENCHMARK_CAPTURE(frameAt, tunnel, 25.0f)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv) {
-    setUpShow();
+    if (!setUpShow())
+        return 1;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

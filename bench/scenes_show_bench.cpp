@@ -5,8 +5,8 @@
 // compared by their medians, so that load from other work on the machine
 // falls on both alike. Needs a display: bench/scenes_overhead.sh runs it on
 // its own Xvfb.
-#include "driver/display.h"
-#include "driver/platform.h"
+#include "platform/platform.h"
+#include "show/display.h"
 #include "visuals/scenes.h"
 #include "visuals/textures.h"
 
@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 static double millisecondsSince(std::chrono::steady_clock::time_point start) {
@@ -68,7 +69,10 @@ SCENE(flyInWithOrbit, 17.0f);
 SCENE(tunnel, 25.0f);
 
 int main(int argc, char **argv) {
-    setupDisplay();
+    if (!setupDisplay()) {
+        std::fprintf(stderr, "scenes_show_bench: %s\n", platformError());
+        return 1;
+    }
     makeGlowTexture();
     makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
     makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);

@@ -1,19 +1,25 @@
 #!/usr/bin/env python3
-"""The capture tool's frame outputs and error paths, run as users run it."""
+"""pelmira-capture run as users run it: what it writes, what it refuses, how
+it fails, and what an interrupt leaves."""
 
 import json
 import os
+import resource
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
+import wave
 
 TOOL = os.environ["CAPTURE_TOOL"]
+GOLDEN = os.environ["GOLDEN_DIR"]
 
 
-def capture(*args, env=None):
-    return subprocess.run([TOOL, *args], capture_output=True, text=True, env=env, timeout=300)
+def capture(*args, env=None, **kw):
+    return subprocess.run([TOOL, *args], capture_output=True, text=True, env=env, timeout=300,
+                          **kw)
 
 
 def probe(path):
@@ -23,16 +29,21 @@ def probe(path):
     return info["format"], {s["codec_type"]: s for s in info["streams"]}
 
 
+def fnv1a(data):
+    h = 0xCBF29CE484222325
+    for byte in data:
+        h = ((h ^ byte) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return f"{h:016x}"
+
+
 class Capture(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.folder = self.dir.name
-        self.addCleanup(self.dir.cleanup)
+        self.folder = self.enterContext(tempfile.TemporaryDirectory())
 
     def path(self, name):
         return os.path.join(self.folder, name)
 
-    def test_frames_hashes_and_video(self):
+    def test_writes_frames_hashes_video_and_sound(self):
         self.assertEqual(capture("--at", "0.5", self.path("at.png")).returncode, 0)
         _, streams = probe(self.path("at.png"))
         self.assertEqual((streams["video"]["width"], streams["video"]["height"]), (800, 600))
@@ -75,17 +86,37 @@ class Capture(unittest.TestCase):
                 f"seq/{png}.png"), "-lavfi", "[0:v]select=eq(n\\,3)[a];[a][1:v]psnr", "-f",
                 "null", "-"], capture_output=True, text=True).stderr
             self.assertTrue(low < float(psnr.split("average:")[1].split()[0]) < high, psnr)
+
+        # The soundtrack is the wave image the show plays, whose hash the
+        # reference hash file holds.
+        result = capture(self.path("s.wav"))
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        with wave.open(self.path("s.wav"), "rb") as w:
+            self.assertEqual((w.getcomptype(), w.getnchannels(), w.getsampwidth(),
+                              w.getframerate(), w.getnframes()), ("NONE", 1, 2, 44100, 1310560))
+        with open(os.path.join(GOLDEN, "show-60fps.hashes")) as f:
+            sound = next(line.split()[1] for line in f if line.startswith("sound "))
+        with open(self.path("s.wav"), "rb") as f:
+            self.assertEqual(fnv1a(f.read()), sound)
         self.assertFalse([n for n in os.listdir(self.folder) if n.startswith(".")],
                          "temporaries left behind")
 
-    def test_bad_arguments_exit_2_with_a_usage_hint(self):
+    def test_refusals_exit_2_with_one_line_and_a_hint(self):
         for args in (["--fps", "abc", "x.mp4"], ["--fps", "0", "x.mp4"], ["x.png"],
                      ["--at", "5", "x.mp4"], ["--at", "40", "x.png"], ["--from", "-1", "x.mp4"],
-                     ["--from", "5", "--to", "4", "x.mp4"], ["x.avi"], ["x-%s.png"]):
+                     ["--from", "5", "--to", "4", "x.mp4"], ["x.avi"], ["x-%s.png"], ["--bogus"],
+                     [], ["a.wav", "b.wav"], ["--fps"], ["--help=x"], ["-x", "a.wav"],
+                     ["--at", "1", "--hashes", "h", "x.wav"]):
             result = capture(*[a if a.startswith("-") or a[0].isdigit() else self.path(a)
                                for a in args])
             self.assertEqual((result.returncode, result.stdout), (2, ""), args)
-            self.assertIn("--help", result.stderr, args)
+            message, hint = result.stderr.splitlines()
+            self.assertTrue(message.startswith("pelmira-capture: "), args)
+            self.assertEqual(hint, "Try 'pelmira-capture --help' for more information.")
+        for option in ("--help", "--version"):
+            result = capture(option)
+            self.assertEqual((result.returncode, result.stderr), (0, ""), option)
+            self.assertIn("pelmira-capture", result.stdout)
         self.assertEqual(os.listdir(self.folder), [])
 
     def test_failures_are_said_and_leave_nothing(self):
@@ -94,24 +125,47 @@ class Capture(unittest.TestCase):
         self.assertIn("ffmpeg", result.stderr)
         missing = self.path("missing")
         for args in (["show.mp4"], ["--at", "0", "at.png"], ["--to", "0.05", "%03d.png"],
-                     ["--to", "0.05", "--hashes", "h"]):
+                     ["--to", "0.05", "--hashes", "h"], ["s.wav"]):
             args[-1] = os.path.join(missing, args[-1])
             result = capture(*args)
             self.assertEqual(result.returncode, 1, args)
-            self.assertIn(missing, result.stderr)
-        self.assertEqual(os.listdir(self.folder), [])
+            self.assertIn(f"'{missing}/", result.stderr)
+        # No OpenGL to be had: one line, nothing written, not even a temporary.
+        no_gl = {**os.environ, "__EGL_VENDOR_LIBRARY_FILENAMES": self.path("none.json")}
+        for name in ("show.mp4", "at.png"):
+            result = capture("--at" if name.endswith("png") else "--to", "1", self.path(name),
+                             env=no_gl)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertRegex(result.stderr, r"^pelmira-capture: cannot [^\n]+\n$")
+        # A directory in the way is refused only at the rename; a file too
+        # large for the limit at the write (SIGXFSZ ignored gives EFBIG).
+        os.mkdir(self.path("taken.wav"))
+        with open(self.path("old.wav"), "w") as f:
+            f.write("old")
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        small = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+        for name, error, limit in (("taken.wav", "Is a directory", None),
+                                   ("old.wav", "File too large", small)):
+            result = capture(self.path(name), preexec_fn=limit, restore_signals=False)
+            self.assertEqual(result.returncode, 1, name)
+            self.assertIn(f"'{self.path(name)}': {error}", result.stderr)
+        self.assertEqual(sorted(os.listdir(self.folder)), ["old.wav", "taken.wav"])
+        with open(self.path("old.wav")) as f:
+            self.assertEqual(f.read(), "old")
 
     def test_interrupted_video_leaves_nothing_behind(self):
         for sig in (signal.SIGINT, signal.SIGTERM):
             proc = subprocess.Popen([TOOL, self.path("show.mp4")], stderr=subprocess.DEVNULL)
-            deadline = time.time() + 60
-            while time.time() < deadline and not os.listdir(self.folder):
+            # Frames have reached the encoder once its output has grown.
+            deadline = time.monotonic() + 120
+            while not any(n.startswith(".show.mp4.") and not n.endswith(".wav") and
+                          os.path.getsize(self.path(n)) > 0 for n in os.listdir(self.folder)):
+                self.assertLess(time.monotonic(), deadline, "the video never began")
                 time.sleep(0.05)
-            time.sleep(1.0)  # well into rendering
             proc.send_signal(sig)
-            self.assertEqual(proc.wait(timeout=20), -sig)
+            self.assertEqual(proc.wait(timeout=60), -sig)
             self.assertEqual(os.listdir(self.folder), [], "no final file, no temporaries")
 
 
 if __name__ == "__main__":
-    unittest.main()
+    unittest.main(argv=sys.argv[:1], verbosity=2)

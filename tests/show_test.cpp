@@ -1,8 +1,8 @@
 // The demo clock, and the show's fixed display state in a real context on
 // SDL's offscreen driver.
-#include "driver/demo_main.h"
-#include "driver/display.h"
-#include "driver/platform.h"
+#include "platform/platform.h"
+#include "show/demo_main.h"
+#include "show/display.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -12,9 +12,9 @@ TEST(DemoClock, TurnsTicksIntoSecondsAcrossTheWrap) {
     EXPECT_EQ(demoTime(0, 5000), 5.0f);
     // The product is formed in double: in float it would round to 14.7f.
     EXPECT_EQ(demoTime(0, 14700), 14.7000008f);
-    EXPECT_LT(demoTime(7, 7 + 30999), 31.0f);       // the last frame drawn
-    EXPECT_EQ(demoTime(7, 7 + 31000), 31.0000019f); // the first that ends
-    EXPECT_EQ(demoTime(0xFFFFFF00u, 0x100u), 0.512f);
+    EXPECT_LT(demoTime(7, 7 + 30999), SHOW_LENGTH);   // the last frame drawn
+    EXPECT_EQ(demoTime(7, 7 + 31000), 31.0000019f);   // the first that ends
+    EXPECT_EQ(demoTime(0xFFFFFF00u, 0x100u), 0.512f); // across the wrap
     EXPECT_EQ(demoTime(0xFFFFFFFFu, 4999u), 5.0f);
 }
 
@@ -26,7 +26,7 @@ static GLint integer(GLenum name) {
 
 TEST(SetupDisplay, SetsTheFixedStateOnAn800x600PictureOfItsOwn) {
     platformRequestHeadless();
-    setupDisplay();
+    ASSERT_TRUE(setupDisplay()) << platformError();
     EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D) && glIsEnabled(GL_DEPTH_TEST));
     EXPECT_FALSE(glIsEnabled(GL_BLEND) || glIsEnabled(GL_FOG));
     EXPECT_EQ(integer(GL_BLEND_SRC), GL_SRC_ALPHA);
@@ -36,7 +36,7 @@ TEST(SetupDisplay, SetsTheFixedStateOnAn800x600PictureOfItsOwn) {
     glGetFloatv(GL_FOG_DENSITY, &density);
     glGetFloatv(GL_FOG_COLOR, fog);
     EXPECT_EQ(density, 1.0f);
-    for (GLfloat c : fog)
+    for (GLfloat c : fog) // integer 0 maps to a hair above 0.0
         EXPECT_LT(c, 1e-9f);
     EXPECT_EQ(integer(GL_MATRIX_MODE), GL_MODELVIEW);
 
@@ -45,18 +45,22 @@ TEST(SetupDisplay, SetsTheFixedStateOnAn800x600PictureOfItsOwn) {
     EXPECT_NE(integer(GL_DRAW_FRAMEBUFFER_BINDING), 0);
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
-    EXPECT_EQ(viewport[2] * 10000 + viewport[3], 800 * 10000 + 600);
+    EXPECT_EQ(viewport[2] * 10000 + viewport[3], SCREEN_WIDTH * 10000 + SCREEN_HEIGHT);
     for (GLenum bits : {GL_RED_BITS, GL_GREEN_BITS, GL_BLUE_BITS, GL_ALPHA_BITS})
         EXPECT_EQ(integer(bits), 8);
     EXPECT_EQ(integer(GL_DEPTH_BITS), 16);
 
-    GLdouble got[16], want[16];
-    glGetDoublev(GL_PROJECTION_MATRIX, got);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(90.0, 4.0f / 3.0f, 0.1f, 1500.0);
-    glGetDoublev(GL_PROJECTION_MATRIX, want);
-    for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(got[i], want[i]) << "element " << i;
+    // A 90-degree view at 4:3: one unit ahead, y = +-1 reaches the top and
+    // bottom edges and x = +-4/3 the sides.
+    GLdouble modelview[16], projection[16], x, y, z;
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    const double corners[][4] = {
+        {0, 1, 400, 600}, {0, -1, 400, 0}, {4.0 / 3, 0, 800, 300}, {-4.0 / 3, 0, 0, 300}};
+    for (const auto &c : corners) {
+        gluProject(c[0], c[1], -1, modelview, projection, viewport, &x, &y, &z);
+        EXPECT_NEAR(x, c[2], 1e-3);
+        EXPECT_NEAR(y, c[3], 1e-3);
+    }
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
