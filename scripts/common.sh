@@ -8,7 +8,7 @@ PELMIRA_PACKAGES=(
     libfreetype-dev libfontconfig-dev fonts-dejavu-core
     libx11-dev libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xdotool x11-utils ffmpeg python3
+    xvfb xdotool libxtst6 x11-utils ffmpeg python3
 )
 
 pelmira_install_missing() {
@@ -22,8 +22,10 @@ pelmira_install_missing() {
     echo "Installing missing packages: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # Several checkouts on one machine may install at once; apt allows one.
+    $sudo flock /var/lock/pelmira-apt.lock sh -c \
+        'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"' \
+        apt "${missing[@]}"
 }
 
 # pelmira_build DIR BUILD_TYPE [extra cmake args...]
