@@ -31,9 +31,11 @@
 
 // --- System: program name, signals, clock, process end ----------------------
 
-// Names the program in every line the platform prints and catches SIGINT,
-// SIGTERM, SIGHUP, SIGQUIT and the other signals whose default is to end the
-// process, so that the program can give back what it holds before it ends.
+// Opens /dev/null on any of descriptors 0, 1 and 2 that the program was
+// started without, names the program in every line the platform prints, and
+// catches SIGINT, SIGTERM, SIGHUP, SIGQUIT and the other signals whose default
+// is to end the process, so that the program can give back what it holds
+// before it ends. SIGPIPE is ignored: a closed reader is a failed write.
 void platformStart(const char *programName);
 
 // The first end signal caught since platformStart, or 0. Safe on any thread.

@@ -4,17 +4,21 @@
 // Signals are only recorded here; the program notices them at its next poll,
 // gives back what it holds and then ends by the same signal, so the shell and
 // the parent see what happened. Limits: SIGKILL and SIGSTOP cannot be caught.
+// Standard descriptors the program was started without are opened on
+// /dev/null before anything else opens a file.
 #include "platform/internal.h"
 #include "platform/platform.h"
 
 #include <SDL.h>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <unistd.h>
 
 static const char *name = ""; // until platformStart
@@ -42,7 +46,22 @@ static void onEndSignal(int signal) {
     endSignal.compare_exchange_strong(none, signal);
 }
 
+// A program started with 0, 1 or 2 closed would hand the number to the next
+// file it opens, such as the X connection, and its messages would go there.
+static void openMissingStandardFiles() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
 void platformStart(const char *programName) {
+    openMissingStandardFiles();
     name = programName;
     timing = std::getenv("PELMIRA_TIMING") != nullptr;
     // SDL would turn Ctrl+C and SIGTERM into a quit event; we handle them.
