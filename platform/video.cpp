@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
+#include <link.h>
 
 static SDL_Window *window;
 static SDL_GLContext context;
@@ -87,6 +89,19 @@ static bool initVideo() {
     return fail("cannot open the display", why);
 }
 
+static int pinLibrary(dl_phdr_info *info, size_t, void *) {
+    if (info->dlpi_name && info->dlpi_name[0])
+        dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    return 0;
+}
+
+// The GL driver and what it loaded stay until the process ends: unloading
+// them with the window would only drop the driver's own allocations on the
+// floor, unreachable and unfreed, and tear down llvmpipe's threads early.
+static void pinLoadedLibraries() {
+    dl_iterate_phdr(pinLibrary, nullptr);
+}
+
 static bool createWindow(int width, int height) {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
@@ -116,6 +131,7 @@ static bool createWindow(int width, int height) {
     context = SDL_GL_CreateContext(window);
     if (!context)
         return fail("cannot create the OpenGL context", SDL_GetError());
+    pinLoadedLibraries();
     return true;
 }
 
