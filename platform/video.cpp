@@ -60,8 +60,10 @@ static bool isScreenDriver(const char *name) {
 bool videoInit() {
     if (SDL_WasInit(SDL_INIT_VIDEO))
         return true;
+    // Above SDL_VIDEODRIVER too: one set for the user's desktop must not send
+    // a capture to a window system it does not need.
     if (headlessRequested())
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
     if (headlessRequested() || std::getenv("SDL_VIDEODRIVER")) {
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
             return true;

@@ -6,6 +6,7 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -94,4 +95,13 @@ TEST(Loop, SecondPassDrawsTheFirstPassFrames) {
     }
     for (size_t k = 0; k < passes[0].size(); ++k)
         EXPECT_EQ(passes[0][k], passes[1][k]) << "frame at " << k << " s";
+}
+
+// Headless (the capture tool) needs no window system, whatever driver the
+// user's environment names for the desktop.
+TEST(SetupDisplay, HeadlessIgnoresTheDesktopsDriver) {
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    unsetenv("DISPLAY");
+    platformRequestHeadless();
+    ASSERT_TRUE(setupDisplay()) << platformError();
 }
