@@ -124,55 +124,67 @@ def window_geometry(x):
     return found and (int(found[1], 16), *map(int, found.group(2, 3, 4, 5)))
 
 
-def case_window():
-    # The scroller's frames at 60 fps, 160x120: the show's window shows one of
-    # them, scaled, whatever its size and shape.
-    size = (160, 120)
+def scroller_frames(size):
+    """The scroller's frames at 60 fps, size[0] x size[1] in grey levels."""
     with tempfile.TemporaryDirectory() as directory:
         subprocess.run([CAPTURE, "--to", "5", os.path.join(directory, "%03d.png")], check=True,
-                       timeout=120)
+                       timeout=300)
         raw = subprocess.run(["ffmpeg", "-loglevel", "error", "-i",
                               os.path.join(directory, "%03d.png"), "-vf",
                               f"scale={size[0]}:{size[1]}:flags=area", "-f", "rawvideo",
                               "-pix_fmt", "gray", "-"], capture_output=True, check=True).stdout
     n = size[0] * size[1]
-    frames = [raw[i:i + n] for i in range(0, len(raw), n)]
+    return [raw[i:i + n] for i in range(0, len(raw), n)]
 
+
+def case_window():
+    # The window shows one of the scroller's frames, scaled, whatever its size
+    # and shape. A fresh show for each shape, resized as soon as its window is
+    # there, keeps most of the scroller's five seconds for the grabs, however
+    # busy the machine is.
+    size = (160, 120)
+    frames = scroller_frames(size)
     with Xvfb("1280x1024", "-wr") as x:
-        show = x.start(PELMIRA, "--window=640x480")
-        geometry = wait_until(lambda: show.poll() is not None or window_geometry(x),
-                              "the show's window")
-        running(show, "--window=640x480")
-        window, width, height, left, top = geometry
-        check((width, height) == (640, 480), f"a {width}x{height} window")
+        for w, h, bars in ((640, 480, (0, 0)), (900, 480, (130, 0)), (640, 600, (0, 60))):
+            show = x.start(PELMIRA, "--window=640x480")
+            geometry = wait_until(lambda: show.poll() is not None or window_geometry(x),
+                                  "the show's window")
+            running(show, "--window=640x480")
+            window, width, height, left, top = geometry
+            check((width, height) == (640, 480), f"a {width}x{height} window")
 
-        def shows_a_frame(w, h, bars):
-            """The window's picture is a frame of the show, 640x480 after
-            bars of the given widths (left, top), and the bars are black."""
-            running(show, f"{w}x{h}")
-            pixels = grab_grey(x, left, top, w, h)
-            bx, by = bars
-            for y in range(h):
-                row = pixels[y * w:(y + 1) * w]
-                if any(row[:bx] + row[bx + 640:]) or not by <= y < by + 480 and any(row):
-                    return None
-            difference, k = closest_frame(shrink(pixels, w, bx, by, size, 4), frames)
-            # The text is a few grey levels on average: the match has to be
-            # far closer than black is (misplaced, it is about as far).
-            return difference < 0.4 * sum(frames[k]) / len(frames[k]) and (difference, k)
+            seen = ["nothing"]
 
-        first = wait_until(lambda: shows_a_frame(640, 480, (0, 0)), "a frame in 640x480",
-                           timeout=20, every=0.01)
-        for w, h, bars in ((900, 480, (130, 0)), (640, 600, (0, 60))):
-            x.run("xdotool", "windowsize", str(window), str(w), str(h))
-            wait_until(lambda: shows_a_frame(w, h, bars), f"a frame letterboxed in {w}x{h}",
-                       timeout=20, every=0.01)
-        send_close(x.display, window)
-        closed = time.monotonic()
-        status, err, timing = finish(show, 30)
-        check(status == 0, f"closing the window: status {status}, said {err}")
-        check(not TIMED or time.monotonic() - closed < 1.0, "closing took over a second")
-        print(f"640x480: frame {first[1]} within {first[0]:.2f} grey levels")
+            def shows_a_frame():
+                """The window's picture is a frame of the show, 640x480 after
+                bars of the given widths (left, top), and the bars are black."""
+                running(show, f"{w}x{h}")
+                pixels = grab_grey(x, left, top, w, h)
+                bx, by = bars
+                for y in range(h):
+                    row = pixels[y * w:(y + 1) * w]
+                    if any(row[:bx] + row[bx + 640:]) or not by <= y < by + 480 and any(row):
+                        seen[0] = f"row {y} not black where a bar should be"
+                        return None
+                difference, k = closest_frame(shrink(pixels, w, bx, by, size, 4), frames)
+                seen[0] = f"frame {k} nearest, {difference:.2f} grey levels off"
+                # The text is a few grey levels on average: the match has to be
+                # far closer than black is (misplaced, it is about as far).
+                return difference < 0.4 * sum(frames[k]) / len(frames[k]) and (difference, k)
+
+            if (w, h) != (640, 480):
+                x.run("xdotool", "windowsize", str(window), str(w), str(h))
+            try:
+                difference, k = wait_until(shows_a_frame, f"a frame letterboxed in {w}x{h}",
+                                           timeout=30, every=0.01)
+            except Failure as failure:
+                raise Failure(f"{failure}; last seen: {seen[0]}")
+            print(f"{w}x{h}: frame {k} within {difference:.2f} grey levels")
+            send_close(x.display, window)
+            closed = time.monotonic()
+            status, err, timing = finish(show, 30)
+            check(status == 0, f"closing the window: status {status}, said {err}")
+            check(not TIMED or time.monotonic() - closed < 1.0, "closing took over a second")
 
 
 class TwoMonitors(Xvfb):
