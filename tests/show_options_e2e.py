@@ -19,7 +19,6 @@ from desktop import TIMED, Failure, Xvfb, check, finish, wait_until
 
 PELMIRA, CAPTURE = sys.argv[2:4]
 SKIP = 77
-XK_ESCAPE = 0xFF1B
 
 
 def run_on(x, *args):
