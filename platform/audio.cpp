@@ -11,7 +11,7 @@
 static SDL_AudioDeviceID soundDevice;
 static const unsigned char *soundData;
 static uint32_t soundLength;
-static uint32_t soundPosition; // touched only by the audio thread once playing
+static uint32_t soundPosition; // the audio thread's once playing, but under its lock
 static unsigned char soundSilence;
 
 static uint32_t readLe32(const unsigned char *p) {
@@ -101,6 +101,17 @@ void platformPlaySound(const void *waveImage) {
         return;
     }
     SDL_PauseAudioDevice(soundDevice, 0);
+}
+
+// Under the device's lock, so the audio thread never reads half a rewind.
+// What the device holds already (silence, by the show's end) plays out first:
+// a delay of one buffer, as at the first start.
+void platformRestartSound() {
+    if (!soundDevice)
+        return;
+    SDL_LockAudioDevice(soundDevice);
+    soundPosition = 0;
+    SDL_UnlockAudioDevice(soundDevice);
 }
 
 void audioClose() {

@@ -20,9 +20,21 @@ void markFramePresented();
 
 // --- video.cpp, audio.cpp, font.cpp -------------------------------------------
 
+// Starts SDL's video on a driver that shows a picture (or the offscreen one
+// when headless), unless it runs already; false once platformError() says why.
+bool videoInit();
+
 void videoClose();
 void audioClose();
 void fontClose();
+
+// --- screen.cpp ----------------------------------------------------------------
+
+// The show's window, before its GL context, as platformRequestWindow and
+// platformRequestScreen asked: full screen without cursor on the chosen
+// monitor, or a resizable window centred on it. Null when SDL refuses; its
+// error says why.
+SDL_Window *screenCreateWindow(const char *title);
 
 // --- x11.cpp, or x11_none.cpp where the build has no X11 ---------------------
 

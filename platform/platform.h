@@ -6,6 +6,8 @@
 //   platformStart(name)         first of all: names the program in messages,
 //                               catches the signals that would end it
 //   platformRequestHeadless()   optional, before the display is opened
+//   platformRequestWindow(w, h), platformRequestScreen(n), platformScreenCount()
+//                               optional, before the display is opened
 //   platformOpenDisplay(w, h)   window, GL context and the picture's
 //                               framebuffer; false and platformError() on failure
 //   platformDrawText(...)       any time, with or without a display
@@ -58,10 +60,25 @@ uint32_t platformTicks();
 // driver: no window system needed, no sound, swapping presents nothing.
 void platformRequestHeadless();
 
-// Opens a borderless full-screen window without cursor and one current GL
-// compatibility context, with a width x height framebuffer (8-bit RGBA, 16-bit
-// depth) bound and the viewport set to it. False when any of that cannot be
-// had; platformError() then says what failed.
+// Opens a resizable width x height window with a title bar and the mouse
+// pointer, instead of the full screen. The picture is fitted to it and
+// centred between black bars at whatever size the user gives it; closing it
+// counts as Escape.
+void platformRequestWindow(int width, int height);
+
+// Chooses the monitor, 0-based in SDL's numbering, that the full-screen
+// window fills or the window is centred on. Without it: the one that holds
+// the mouse pointer on X11, the first elsewhere.
+void platformRequestScreen(int index);
+
+// How many monitors the window system has; starts the video driver if it is
+// not running yet. -1 when that fails; platformError() then says why.
+int platformScreenCount();
+
+// Opens a borderless full-screen window without cursor (or the window asked
+// for above) and one current GL compatibility context, with a width x height
+// framebuffer (8-bit RGBA, 16-bit depth) bound and the viewport set to it.
+// False when any of that cannot be had; platformError() then says what failed.
 bool platformOpenDisplay(int width, int height);
 
 // What the last failed platformOpenDisplay could not do, as one line without
@@ -86,6 +103,10 @@ void platformReadFrame(unsigned char *rgba);
 // returns at once. The image must stay valid and unchanged while it plays.
 // Without a sound device, or headless, nothing plays and the show goes on.
 void platformPlaySound(const void *waveImage);
+
+// Plays the image given to platformPlaySound again from its beginning, at
+// once; nothing if no sound is playing (no device, or never started).
+void platformRestartSound();
 
 // --- Font --------------------------------------------------------------------
 

@@ -2,8 +2,9 @@
 // framebuffer, presentation, read-back and the window system's events.
 //
 // The picture is drawn into a framebuffer object of exactly the format the
-// show asks for (8-bit RGBA, 16-bit depth) and presented into a desktop-sized
-// full-screen window, scaled to fit and centred between black bars. No display
+// show asks for (8-bit RGBA, 16-bit depth) and presented into a monitor-sized
+// full-screen window or a resizable one (screen.cpp places it), scaled to fit
+// and centred between black bars at whatever size it has now. No display
 // mode is ever switched, so nothing has to be restored however the process
 // ends. Needs OpenGL 3.0 or GL_ARB_framebuffer_object for the blit.
 #include "platform/internal.h"
@@ -58,9 +59,13 @@ static bool isScreenDriver(const char *name) {
 // SDL falls back to its offscreen driver when there is no screen, which would
 // run the show invisibly and report success; only drivers that show something
 // are tried here, unless the user or headless mode has chosen one.
-static bool initVideo() {
+bool videoInit() {
+    if (SDL_WasInit(SDL_INIT_VIDEO))
+        return true;
+    // Above SDL_VIDEODRIVER too: one set for the user's desktop must not send
+    // a capture to a window system it does not need.
     if (headlessRequested())
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
     if (headlessRequested() || std::getenv("SDL_VIDEODRIVER")) {
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
             return true;
@@ -113,21 +118,12 @@ static bool createWindow(int width, int height) {
         window = SDL_CreateWindow(programName(), 0, 0, width, height,
                                   SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     } else {
-        // Created at the desktop's size: without a window manager a full-screen
-        // request alone keeps the window at the size it was created with.
-        SDL_Rect desktop;
-        if (SDL_GetDisplayBounds(0, &desktop) != 0)
-            return fail("cannot open the display", SDL_GetError());
-        window = SDL_CreateWindow(programName(), desktop.x, desktop.y, desktop.w, desktop.h,
-                                  SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN_DESKTOP |
-                                      SDL_WINDOW_BORDERLESS);
+        window = screenCreateWindow(programName());
     }
     if (!window)
         return fail("cannot create the window", SDL_GetError());
-    if (!headlessRequested()) {
-        SDL_ShowCursor(SDL_DISABLE);
+    if (!headlessRequested())
         x11Attach(window);
-    }
     context = SDL_GL_CreateContext(window);
     if (!context)
         return fail("cannot create the OpenGL context", SDL_GetError());
@@ -173,7 +169,7 @@ bool platformOpenDisplay(int width, int height) {
     if (context)
         return true;
     errorText[0] = '\0';
-    if (!initVideo() || !createWindow(width, height) || !createFrameBuffer(width, height)) {
+    if (!videoInit() || !createWindow(width, height) || !createFrameBuffer(width, height)) {
         videoClose();
         return false;
     }

@@ -9,6 +9,8 @@ PELMIRA_PACKAGES=(
     libx11-dev libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool libxtst6 x11-utils ffmpeg python3
+    xserver-xorg-video-dummy x11-xserver-utils
+    dpkg-dev file lintian man-db desktop-file-utils appstream
 )
 
 pelmira_install_missing() {
