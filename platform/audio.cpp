@@ -2,17 +2,41 @@
 // its own header gives, reading the samples straight from the image on SDL's
 // audio thread. Integer PCM of 8 or 16 bits in one or two channels only; no
 // device means no sound and one line saying so.
+//
+// The sound keeps to the picture's clock: platformPlaySound returns when the
+// first sample is due at the speaker, so the clock the show starts then begins
+// with the sound, and a device that ran dry (the feeding thread was starved,
+// the process was stopped) resumes where that clock says the sound should be
+// instead of carrying the lag to the end. A device that never runs dry gets
+// every byte of the soundtrack in order.
 #include "platform/internal.h"
 #include "platform/platform.h"
+#include "platform/sound_clock.h"
 
 #include <SDL.h>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+
+// About 93 ms at 44.1 kHz: the shortest buffer that played with no gap on a
+// loaded two-core machine under PulseAudio (README, performance). The start
+// waits for it to be heard, so its length puts no lag between sound and picture.
+static const Uint16 DEVICE_BUFFER_FRAMES = 4096;
 
 static SDL_AudioDeviceID soundDevice;
 static const unsigned char *soundData;
 static uint32_t soundLength;
 static uint32_t soundPosition; // touched only by the audio thread once playing
 static unsigned char soundSilence;
+static uint32_t soundFrameBytes;
+static int soundRate;
+
+// Seconds of SDL's performance counter (monotonic, as the tick counter is):
+// when the device first asked for samples, and when the first one is heard.
+// Zero until known; set once, then only read.
+static std::atomic<double> firstRequestAt{0.0};
+static std::atomic<double> audibleAt{0.0};
+static bool soundLost;
 
 static uint32_t readLe32(const unsigned char *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
@@ -64,12 +88,43 @@ static bool readWaveHeader(const unsigned char *image, SDL_AudioSpec *spec,
     return false;
 }
 
+static double clockSeconds() {
+    return (double)SDL_GetPerformanceCounter() / (double)SDL_GetPerformanceFrequency();
+}
+
 static void feedSound(void *, Uint8 *stream, int length) {
+    double now = clockSeconds();
+    double none = 0.0;
+    firstRequestAt.compare_exchange_strong(none, now);
+    double start = audibleAt.load();
+    if (start > 0.0) {
+        uint32_t frames = soundLength / soundFrameBytes;
+        soundPosition =
+            soundCatchUp(soundPosition / soundFrameBytes, frames, now, start, soundRate) *
+            soundFrameBytes;
+    }
     uint32_t left = soundLength - soundPosition;
     uint32_t n = (uint32_t)length < left ? (uint32_t)length : left;
     std::memcpy(stream, soundData + soundPosition, n);
     soundPosition += n;
     std::memset(stream + n, soundSilence, (size_t)length - n);
+}
+
+// Unpauses the device and waits until the first sample is due at the speaker.
+// While paused, SDL feeds the device silence as fast as it asks for it, so the
+// first request after unpausing comes just as the device needs more: measured
+// on PulseAudio, its first sample is heard within a few milliseconds of the
+// request, whatever the buffer's length, whereas unpausing comes up to a whole
+// buffer earlier. A device that never asks (a stuck server) is given up on
+// after a second: the show starts, and the sound, if it comes, catches up.
+static void startHeard() {
+    double asked = clockSeconds();
+    SDL_PauseAudioDevice(soundDevice, 0);
+    double first;
+    while ((first = firstRequestAt.load()) == 0.0 && clockSeconds() - asked < 1.0)
+        SDL_Delay(1);
+    double heard = first > 0.0 ? first : clockSeconds();
+    audibleAt.store(heard);
 }
 
 void platformPlaySound(const void *waveImage) {
@@ -86,12 +141,17 @@ void platformPlaySound(const void *waveImage) {
         platformSay("no audio device: %s; playing without sound", SDL_GetError());
         return;
     }
-    // About 23 ms at 44.1 kHz: the picture's clock starts when this returns,
-    // so a short buffer keeps sound and picture together.
-    wanted.samples = 1024;
+    wanted.samples = DEVICE_BUFFER_FRAMES;
+    if (std::getenv("PELMIRA_SOUND_FRAMES")) // TEMPORARY, for measuring
+        wanted.samples = (Uint16)std::atoi(std::getenv("PELMIRA_SOUND_FRAMES"));
     wanted.callback = feedSound;
     soundSilence = wanted.format == AUDIO_U8 ? 0x80 : 0;
+    soundFrameBytes = (uint32_t)wanted.channels * (wanted.format == AUDIO_U8 ? 1 : 2);
+    soundRate = wanted.freq;
     soundPosition = 0;
+    firstRequestAt.store(0.0);
+    audibleAt.store(0.0);
+    soundLost = false;
     // No changes allowed: SDL converts if the device differs, so the device
     // always gets the image's own samples in the image's own format.
     soundDevice = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
@@ -100,7 +160,14 @@ void platformPlaySound(const void *waveImage) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return;
     }
-    SDL_PauseAudioDevice(soundDevice, 0);
+    startHeard();
+}
+
+void audioDeviceRemoved(uint32_t device) {
+    if (!soundDevice || device != soundDevice || soundLost)
+        return;
+    soundLost = true;
+    platformSay("the sound device is gone; the show goes on without sound");
 }
 
 void audioClose() {
