@@ -9,6 +9,11 @@ PELMIRA_PACKAGES=(
     libx11-dev libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool libxtst6 x11-utils ffmpeg python3
+    libwayland-dev
+    # real desktop pieces the end-to-end tests start: a sound server and its
+    # tools, a window manager and a compositing manager, a Wayland compositor,
+    # and dbus-launch, which a show must not leave running
+    pulseaudio pulseaudio-utils openbox xcompmgr weston dbus-x11
 )
 
 pelmira_install_missing() {
