@@ -15,13 +15,20 @@
 
 #include <SDL.h>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 
-// About 93 ms at 44.1 kHz: the shortest buffer that played with no gap on a
-// loaded two-core machine under PulseAudio (README, performance). The start
-// waits for it to be heard, so its length puts no lag between sound and picture.
-static const Uint16 DEVICE_BUFFER_FRAMES = 4096;
+// About 186 ms at 44.1 kHz. On a loaded two-core machine under PulseAudio a
+// quarter of this gapped in most runs and half of it in some; the start waits
+// for the sound to be heard, so the length puts no lag between sound and
+// picture, only a third of a second more before the first frame (README,
+// performance: bench/av_sync.py).
+static const Uint16 DEVICE_BUFFER_FRAMES = 8192;
+
+// How long after a request its first sample is heard, in buffers: measured
+// on PulseAudio, which splits a stream's buffer between the client side and
+// the sink and asks for more once the client side has room (0.43 to 0.59 of a
+// buffer for 4,096 to 16,384 frames).
+static const double HEARD_AFTER = 0.5;
 
 static SDL_AudioDeviceID soundDevice;
 static const unsigned char *soundData;
@@ -32,10 +39,13 @@ static uint32_t soundFrameBytes;
 static int soundRate;
 
 // Seconds of SDL's performance counter (monotonic, as the tick counter is):
-// when the device first asked for samples, and when the first one is heard.
-// Zero until known; set once, then only read.
-static std::atomic<double> firstRequestAt{0.0};
+// when the device asked for the soundtrack's first samples, and when the first
+// one is heard. Zero until known; set once, then only read.
+static std::atomic<double> startRequestedAt{0.0};
 static std::atomic<double> audibleAt{0.0};
+static int requestsSeen;      // the audio thread's
+static SoundClock soundClock; // the audio thread's, once audibleAt is known
+static double bufferSeconds;
 static bool soundLost;
 
 static uint32_t readLe32(const unsigned char *p) {
@@ -92,16 +102,25 @@ static double clockSeconds() {
     return (double)SDL_GetPerformanceCounter() / (double)SDL_GetPerformanceFrequency();
 }
 
+// The first request after unpausing comes at whatever point of its cycle the
+// device happens to be, with anything from nothing to half a buffer of silence
+// still queued: it gets silence too. The soundtrack starts with the second
+// request, which comes at the cycle's steady point.
 static void feedSound(void *, Uint8 *stream, int length) {
     double now = clockSeconds();
+    if (requestsSeen < 2 && requestsSeen++ == 0) {
+        std::memset(stream, soundSilence, (size_t)length);
+        return;
+    }
     double none = 0.0;
-    firstRequestAt.compare_exchange_strong(none, now);
+    startRequestedAt.compare_exchange_strong(none, now);
     double start = audibleAt.load();
     if (start > 0.0) {
+        if (soundClock.rate == 0)
+            soundClock = soundClockStart(start, soundRate, HEARD_AFTER * bufferSeconds);
         uint32_t frames = soundLength / soundFrameBytes;
-        soundPosition =
-            soundCatchUp(soundPosition / soundFrameBytes, frames, now, start, soundRate) *
-            soundFrameBytes;
+        soundPosition = soundCatchUp(soundClock, soundPosition / soundFrameBytes, frames, now) *
+                        soundFrameBytes;
     }
     uint32_t left = soundLength - soundPosition;
     uint32_t n = (uint32_t)length < left ? (uint32_t)length : left;
@@ -110,20 +129,18 @@ static void feedSound(void *, Uint8 *stream, int length) {
     std::memset(stream + n, soundSilence, (size_t)length - n);
 }
 
-// Unpauses the device and waits until the first sample is due at the speaker.
-// While paused, SDL feeds the device silence as fast as it asks for it, so the
-// first request after unpausing comes just as the device needs more: measured
-// on PulseAudio, its first sample is heard within a few milliseconds of the
-// request, whatever the buffer's length, whereas unpausing comes up to a whole
-// buffer earlier. A device that never asks (a stuck server) is given up on
-// after a second: the show starts, and the sound, if it comes, catches up.
+// Unpauses the device and waits until the first sample is due at the speaker,
+// HEARD_AFTER buffers after the request that carries it. A device that never asks (a stuck server)
+// is given up on after a second: the show starts, and the sound, if it comes, catches up.
 static void startHeard() {
-    double asked = clockSeconds();
+    double unpaused = clockSeconds();
     SDL_PauseAudioDevice(soundDevice, 0);
-    double first;
-    while ((first = firstRequestAt.load()) == 0.0 && clockSeconds() - asked < 1.0)
+    double requested;
+    while ((requested = startRequestedAt.load()) == 0.0 && clockSeconds() - unpaused < 1.0)
         SDL_Delay(1);
-    double heard = first > 0.0 ? first : clockSeconds();
+    double heard = requested > 0.0 ? requested + HEARD_AFTER * bufferSeconds : clockSeconds();
+    for (double now; (now = clockSeconds()) < heard;)
+        SDL_Delay((Uint32)((heard - now) * 1000.0));
     audibleAt.store(heard);
 }
 
@@ -142,14 +159,15 @@ void platformPlaySound(const void *waveImage) {
         return;
     }
     wanted.samples = DEVICE_BUFFER_FRAMES;
-    if (std::getenv("PELMIRA_SOUND_FRAMES")) // TEMPORARY, for measuring
-        wanted.samples = (Uint16)std::atoi(std::getenv("PELMIRA_SOUND_FRAMES"));
     wanted.callback = feedSound;
     soundSilence = wanted.format == AUDIO_U8 ? 0x80 : 0;
     soundFrameBytes = (uint32_t)wanted.channels * (wanted.format == AUDIO_U8 ? 1 : 2);
     soundRate = wanted.freq;
     soundPosition = 0;
-    firstRequestAt.store(0.0);
+    bufferSeconds = (double)wanted.samples / wanted.freq;
+    requestsSeen = 0;
+    soundClock = SoundClock();
+    startRequestedAt.store(0.0);
     audibleAt.store(0.0);
     soundLost = false;
     // No changes allowed: SDL converts if the device differs, so the device

@@ -366,9 +366,11 @@ class Weston:
 
     SOCKET = "wayland-pelmira"
 
-    def __init__(self, x=None):
+    def __init__(self, x=None, xwayland=False):
         self.runtime = tempfile.mkdtemp(prefix="pelmira-wayland-")
         command = ["weston", "--socket=" + self.SOCKET, "--idle-time=0"]
+        if xwayland:
+            command.append("--xwayland")
         if x:
             width, height = x.screen.split("x")
             command += ["--backend=x11-backend.so", "--width=" + width, "--height=" + height]
@@ -377,11 +379,20 @@ class Weston:
             command.append("--backend=headless-backend.so")
             env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
             env["XDG_RUNTIME_DIR"] = self.runtime
-        self.proc = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
+        self.log = os.path.join(self.runtime, "weston.log")
+        self.proc = subprocess.Popen(command + ["--log=" + self.log], env=env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         socket = os.path.join(self.runtime, self.SOCKET)
         wait_until(lambda: self.proc.poll() is not None or os.path.exists(socket), "weston")
         check(self.proc.poll() is None, "weston did not start")
+
+    def xwayland_display(self):
+        """The X display weston's Xwayland listens on."""
+        def listening():
+            with open(self.log) as f:
+                found = re.search(r"xserver listening on display (:\d+)", f.read())
+            return found and found[1]
+        return wait_until(listening, "Xwayland")
 
     def env(self, base):
         return {**base, "XDG_RUNTIME_DIR": self.runtime, "WAYLAND_DISPLAY": self.SOCKET}

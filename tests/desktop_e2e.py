@@ -82,12 +82,14 @@ def case_sound_follows_a_stopped_clock():
         with open(device, "rb") as f:
             got = f.read()
     # Where the device's last samples come from in the soundtrack: a clock that
-    # ran on while the process stood still is that much further than the bytes.
+    # ran on while the process stood still is that much further than the bytes
+    # played since the soundtrack began.
+    lead = (len(got) - len(got.lstrip(b"\0"))) - (len(track) - len(track.lstrip(b"\0")))
     tail = got[-8192:]
     at = track.find(tail)
     check(at >= 0 and at % 2 == 0, "the device's last bytes are not the soundtrack's")
-    ahead = (at + len(tail) - len(got)) / 2 / rate
-    check(stop - 0.3 < ahead < stop + 0.5, f"the sound is {ahead:.2f} s ahead of its bytes, "
+    ahead = (at + len(tail) - (len(got) - lead)) / 2 / rate
+    check(stop / 2 < ahead < stop + 0.5, f"the sound is {ahead:.2f} s ahead of its bytes, "
           f"after a stop of {stop} s")
 
 
@@ -134,6 +136,28 @@ def case_wayland_native():
         noise = [line for line in err.splitlines() if not line.startswith("pelmira timing")]
         check(not noise, f"said {noise}")
         check_picture(shots, 1024, 768, timing[0], CAPTURE)
+
+
+def case_xwayland_full_screen():
+    # weston's X window manager places a new window below its panel, full
+    # screen or not: the show has to ask again.
+    with Xvfb("1920x1080") as x, Weston(x, xwayland=True) as weston:
+        env = {k: v for k, v in x.env().items() if k != "WAYLAND_DISPLAY"}
+        env.update(DISPLAY=weston.xwayland_display(), XDG_RUNTIME_DIR=weston.runtime)
+        show = subprocess.Popen([PELMIRA], env=env, stderr=subprocess.PIPE, text=True)
+
+        def covering():
+            check(show.poll() is None, "the show ended by itself")
+            found = subprocess.run(["xdotool", "search", "--name", "^pelmira$",
+                                    "getwindowgeometry"], env=env, capture_output=True).stdout
+            return b"Position: 0,0" in found and b"Geometry: 1920x1080" in found
+
+        wait_until(covering, "the window to cover Xwayland's screen")
+        # Before the window manager has placed it, any window is where it asked.
+        check(stays_running(show, 1.0) and covering(), "the window was moved off full screen")
+        subprocess.run(["xdotool", "key", "Escape"], env=env)
+        status, err, _ = finish(show, 30)
+        check(status == 0, f"status {status}, said {err}")
 
 
 def case_wayland_without_seat():
