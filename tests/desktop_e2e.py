@@ -40,6 +40,29 @@ def stays_running(show, seconds):
     return True
 
 
+def start_on_weston(x, weston):
+    """Starts the show on weston inside x and waits until its picture has
+    replaced weston's desktop."""
+    shots = [x.grab()]
+
+    def drawn():
+        shots.append(x.grab())
+        return any(shots[-1]) and shots[-1] == shots[-2]
+
+    wait_until(drawn, "weston's desktop")
+    desktop = shots[-1]
+    show = subprocess.Popen([PELMIRA], env=weston.env(x.env()), stderr=subprocess.PIPE, text=True)
+
+    def replaced():
+        check(show.poll() is None, "the show ended by itself")
+        screen = x.grab()
+        return sum(abs(a - b) for a, b in zip(screen[::101], desktop[::101])) > 10 * len(
+            screen[::101])
+
+    wait_until(replaced, "the show's picture over weston's desktop")
+    return show
+
+
 def case_sound_keeps_time():
     # A promise about time: the sanitizer build is too slow to keep it.
     if not TIMED:
@@ -124,9 +147,7 @@ def case_window_manager():
 def case_wayland_native():
     with Xvfb("1024x768") as x, Weston(x) as weston:
         # DISPLAY is set as well, as in a Wayland session with Xwayland.
-        show = subprocess.Popen([PELMIRA], env=weston.env(x.env()), stderr=subprocess.PIPE,
-                                text=True)
-        wait_until(lambda: show.poll() is not None or x.covered(), "the show's picture")
+        show = start_on_weston(x, weston)
         check(b'"pelmira"' not in x.run("xwininfo", "-root", "-tree").stdout,
               "the show went through X11")
         shots = [x.grab_picture() for _ in range(3)]
@@ -181,6 +202,15 @@ def case_sound_server_lost():
     lines = [line for line in err.splitlines() if not line.startswith("pelmira timing")]
     check(status == 0 and lines == ["pelmira: the sound device is gone; the show goes on without "
                                     "sound"], f"status {status}, said {err!r}")
+
+
+def case_compositor_lost():
+    with Xvfb() as x, Weston(x) as weston:
+        show = start_on_weston(x, weston)
+        weston.proc.kill()
+        status, err, _ = finish(show, 30)
+    check(status == 1 and re.match(r"pelmira: lost the Wayland compositor; ending the show\n", err),
+          f"status {status}, said {err!r}")
 
 
 def case_display_lost():
