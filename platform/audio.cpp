@@ -17,18 +17,23 @@
 #include <atomic>
 #include <cstring>
 
-// About 186 ms at 44.1 kHz. On a loaded two-core machine under PulseAudio a
-// quarter of this gapped in most runs and half of it in some; the start waits
-// for the sound to be heard, so the length puts no lag between sound and
-// picture, only a third of a second more before the first frame (README,
-// performance: bench/av_sync.py).
-static const Uint16 DEVICE_BUFFER_FRAMES = 8192;
+// The device buffer, chosen by measurement on PulseAudio under load
+// (bench/av_sync.py, README: performance): with 16,384 frames (372 ms at
+// 44.1 kHz) three runs in ten had a gap, one each; with 8,192 eight in ten,
+// with 4,096 nine. The start waits for the sound to be heard, so the length
+// costs no lag between sound and picture, only time: a third of a second more
+// before the first frame, half a second more to close the device at the end.
+// A sound server is where feeding is least direct and gaps come easiest;
+// SDL's other drivers (ALSA straight to the card, disk, dummy) get a quarter.
+static const Uint16 SERVER_BUFFER_FRAMES = 16384;
+static const Uint16 DIRECT_BUFFER_FRAMES = 4096;
 
-// How long after a request its first sample is heard, in buffers: measured
-// on PulseAudio, which splits a stream's buffer between the client side and
-// the sink and asks for more once the client side has room (0.43 to 0.59 of a
-// buffer for 4,096 to 16,384 frames).
-static const double HEARD_AFTER = 0.5;
+// How long after the request that carries it a sound server plays a sample,
+// in buffers: measured on PulseAudio, which splits a stream's buffer between
+// the client side and the sink and asks for more once the client side has
+// room (0.43 to 0.59 of a buffer for 4,096 to 16,384 frames). Straight to the
+// card, and for the disk and dummy drivers, it is taken as nothing.
+static const double SERVER_HEARD_AFTER = 0.5;
 
 static SDL_AudioDeviceID soundDevice;
 static const unsigned char *soundData;
@@ -45,7 +50,8 @@ static std::atomic<double> startRequestedAt{0.0};
 static std::atomic<double> audibleAt{0.0};
 static int requestsSeen;      // the audio thread's
 static SoundClock soundClock; // the audio thread's, once audibleAt is known
-static double bufferSeconds;
+static int requestsSilenced;  // the first requests after unpausing, 0 or 1
+static double heardAfter;     // seconds from a request to its first sample heard
 static bool soundLost;
 
 static uint32_t readLe32(const unsigned char *p) {
@@ -102,13 +108,14 @@ static double clockSeconds() {
     return (double)SDL_GetPerformanceCounter() / (double)SDL_GetPerformanceFrequency();
 }
 
-// The first request after unpausing comes at whatever point of its cycle the
-// device happens to be, with anything from nothing to half a buffer of silence
-// still queued: it gets silence too. The soundtrack starts with the second
-// request, which comes at the cycle's steady point.
+// On a sound server the first request after unpausing comes at whatever point
+// of its cycle the stream happens to be, with anything from nothing to half a
+// buffer of silence still queued: it gets silence too, and the soundtrack
+// starts with the second request, which comes at the cycle's steady point.
 static void feedSound(void *, Uint8 *stream, int length) {
     double now = clockSeconds();
-    if (requestsSeen < 2 && requestsSeen++ == 0) {
+    if (requestsSeen < requestsSilenced) {
+        ++requestsSeen;
         std::memset(stream, soundSilence, (size_t)length);
         return;
     }
@@ -117,7 +124,7 @@ static void feedSound(void *, Uint8 *stream, int length) {
     double start = audibleAt.load();
     if (start > 0.0) {
         if (soundClock.rate == 0)
-            soundClock = soundClockStart(start, soundRate, HEARD_AFTER * bufferSeconds);
+            soundClock = soundClockStart(start, soundRate, heardAfter);
         uint32_t frames = soundLength / soundFrameBytes;
         soundPosition = soundCatchUp(soundClock, soundPosition / soundFrameBytes, frames, now) *
                         soundFrameBytes;
@@ -130,15 +137,16 @@ static void feedSound(void *, Uint8 *stream, int length) {
 }
 
 // Unpauses the device and waits until the first sample is due at the speaker,
-// HEARD_AFTER buffers after the request that carries it. A device that never asks (a stuck server)
-// is given up on after a second: the show starts, and the sound, if it comes, catches up.
+// heardAfter the request that carries it. A device that never asks (a stuck
+// server) is given up on after a second: the show starts, and the sound, if it
+// comes, catches up.
 static void startHeard() {
     double unpaused = clockSeconds();
     SDL_PauseAudioDevice(soundDevice, 0);
     double requested;
     while ((requested = startRequestedAt.load()) == 0.0 && clockSeconds() - unpaused < 1.0)
         SDL_Delay(1);
-    double heard = requested > 0.0 ? requested + HEARD_AFTER * bufferSeconds : clockSeconds();
+    double heard = requested > 0.0 ? requested + heardAfter : clockSeconds();
     for (double now; (now = clockSeconds()) < heard;)
         SDL_Delay((Uint32)((heard - now) * 1000.0));
     audibleAt.store(heard);
@@ -158,13 +166,17 @@ void platformPlaySound(const void *waveImage) {
         platformSay("no audio device: %s; playing without sound", SDL_GetError());
         return;
     }
-    wanted.samples = DEVICE_BUFFER_FRAMES;
+    const char *driver = SDL_GetCurrentAudioDriver();
+    bool server =
+        driver && (std::strcmp(driver, "pulseaudio") == 0 || std::strcmp(driver, "pipewire") == 0);
+    wanted.samples = server ? SERVER_BUFFER_FRAMES : DIRECT_BUFFER_FRAMES;
+    requestsSilenced = server ? 1 : 0;
+    heardAfter = server ? SERVER_HEARD_AFTER * wanted.samples / wanted.freq : 0.0;
     wanted.callback = feedSound;
     soundSilence = wanted.format == AUDIO_U8 ? 0x80 : 0;
     soundFrameBytes = (uint32_t)wanted.channels * (wanted.format == AUDIO_U8 ? 1 : 2);
     soundRate = wanted.freq;
     soundPosition = 0;
-    bufferSeconds = (double)wanted.samples / wanted.freq;
     requestsSeen = 0;
     soundClock = SoundClock();
     startRequestedAt.store(0.0);
@@ -186,6 +198,11 @@ void audioDeviceRemoved(uint32_t device) {
         return;
     soundLost = true;
     platformSay("the sound device is gone; the show goes on without sound");
+}
+
+void audioSilence() {
+    if (soundDevice)
+        SDL_PauseAudioDevice(soundDevice, 1);
 }
 
 void audioClose() {

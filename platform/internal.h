@@ -33,6 +33,9 @@ void videoClose();
 void audioClose();
 void fontClose();
 
+// Feeds the sound device silence from now on; audioClose still closes it.
+void audioSilence();
+
 // The event pump's news that an audio device is gone: if it is the one the
 // soundtrack plays on, one line says so and the show goes on silently.
 void audioDeviceRemoved(uint32_t device);
@@ -46,6 +49,11 @@ bool x11Attach(SDL_Window *window);
 // True if Escape is down on the window's X server now, asked only while the
 // window has the input focus or before it has ever had it.
 bool x11EscapeHeld();
+
+// Where the window really is on the root window, {x, y, width, height}: SDL's
+// own idea misses a window manager moving a full-screen window. False where
+// the window is not on X11.
+bool x11WindowRect(int rect[4]);
 
 // Readies presentation through shared memory for a width x height picture
 // shown pixel for pixel; false where the server or the visual does not allow

@@ -160,8 +160,11 @@ void platformExit(int status) {
                      monotonicSeconds());
     if (displayWasLost())
         status = 1;
-    audioClose();
+    // A sound server's device takes up to a request period to close: it is
+    // silenced first and closed once the window is gone.
+    audioSilence();
     videoClose();
+    audioClose();
     fontClose();
     // SDL's video would wait on a lost display server for ever.
     if (!displayWasLost())

@@ -33,13 +33,18 @@ void keepFullScreen(SDL_Window *window) {
     SDL_Rect bounds;
     if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window), &bounds) != 0)
         return;
-    int x, y, width, height;
-    SDL_GetWindowPosition(window, &x, &y);
-    SDL_GetWindowSize(window, &width, &height);
-    // A Wayland client is never told where its window is.
-    bool placed = std::strcmp(SDL_GetCurrentVideoDriver(), "wayland") != 0 &&
-                  (x != bounds.x || y != bounds.y);
-    if (!placed && width >= bounds.w && height >= bounds.h)
+    int rect[4];
+    if (!x11WindowRect(rect)) {
+        SDL_GetWindowPosition(window, &rect[0], &rect[1]);
+        SDL_GetWindowSize(window, &rect[2], &rect[3]);
+        // A Wayland client is never told where its window is.
+        if (std::strcmp(SDL_GetCurrentVideoDriver(), "wayland") == 0) {
+            rect[0] = bounds.x;
+            rect[1] = bounds.y;
+        }
+    }
+    if (rect[0] <= bounds.x && rect[1] <= bounds.y && rect[0] + rect[2] >= bounds.x + bounds.w &&
+        rect[1] + rect[3] >= bounds.y + bounds.h)
         return;
     ++requests;
     SDL_SetWindowFullscreen(window, 0);

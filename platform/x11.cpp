@@ -5,11 +5,14 @@
 // knows at once whether Escape is down, so a key held at launch is seen at the
 // first poll. The server's answer covers the whole keyboard, though, so it is
 // asked only while the window has the focus, or before it has ever had it (a
-// window manager gives it some time after the window is mapped); once the user
-// has moved to another window, Escape there is that window's. Pixel for pixel on a software
-// renderer, a shared image is the cheap way to the window: GL's own path is a flipped blit that
-// llvmpipe draws as a textured quad. A remote server, a visual whose pixels are not laid out as
-// GL_BGRA reads them, or a GL without GL_MESA_pack_invert falls back to the blit.
+// window manager gives it some time after the window is mapped); once the
+// user has moved to another window, Escape there is that window's.
+//
+// Pixel for pixel on a software renderer, a shared image is the cheap way to
+// the window: GL's own path is a flipped blit that llvmpipe draws as a
+// textured quad. A remote server, a visual whose pixels are not laid out as
+// GL_BGRA reads them, or a GL without GL_MESA_pack_invert falls back to the
+// blit.
 #include "platform/internal.h"
 
 #include <GL/gl.h>
@@ -77,6 +80,17 @@ bool x11EscapeHeld() {
     char keys[32];
     XQueryKeymap(display, keys);
     return (keys[escapeKey / 8] & (1 << (escapeKey % 8))) != 0;
+}
+
+bool x11WindowRect(int rect[4]) {
+    XWindowAttributes attributes;
+    ::Window child;
+    if (!display || displayWasLost() || !XGetWindowAttributes(display, window, &attributes) ||
+        !XTranslateCoordinates(display, window, attributes.root, 0, 0, &rect[0], &rect[1], &child))
+        return false;
+    rect[2] = attributes.width;
+    rect[3] = attributes.height;
+    return true;
 }
 
 static int onAttachError(Display *, XErrorEvent *) {

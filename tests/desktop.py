@@ -49,13 +49,16 @@ class Xvfb:
             self.display = ":" + f.readline().strip()
         check(self.display != ":", "Xvfb did not start")
         self.helpers = []
+        # Marks the environment of everything started here, and so of
+        # whatever that starts in turn, on a machine that other runs share.
+        self.mark = f"{os.getpid()}-{self.proc.pid}"
 
     def env(self, **extra):
         # As on a machine without a session bus, which libdbus would start.
         env = {k: v for k, v in os.environ.items()
                if k not in ("WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS")}
         return {**env, "DISPLAY": self.display, "SDL_AUDIODRIVER": "dummy",
-                "PELMIRA_TIMING": "1", **extra}
+                "PELMIRA_TIMING": "1", "PELMIRA_TEST_SERVER": self.mark, **extra}
 
     def run(self, *args):
         return subprocess.run(args, env=self.env(), capture_output=True, timeout=60)
@@ -120,22 +123,20 @@ class Xvfb:
         check(wm.poll() is None, command[0] + " did not start")
         return wm
 
-    def leftovers(self, since):
-        """Processes started at or after the monotonic time since that still
-        run with this server's DISPLAY, helpers aside."""
-        mark, ours = f"DISPLAY={self.display}\0".encode(), {h.pid for h in self.helpers}
-        found, tick = [], os.sysconf("SC_CLK_TCK")
+    def leftovers(self):
+        """Processes still running that this server's programs started, their
+        helpers aside."""
+        mark, ours = f"PELMIRA_TEST_SERVER={self.mark}\0".encode(), {h.pid for h in self.helpers}
+        found = []
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
-                with open(f"/proc/{pid}/stat") as f:
-                    started = int(f.read().rsplit(")", 1)[1].split()[19]) / tick
                 with open(f"/proc/{pid}/environ", "rb") as f:
                     environ = b"\0" + f.read() + b"\0"
                 with open(f"/proc/{pid}/cmdline", "rb") as f:
                     command = f.read().replace(b"\0", b" ").decode(errors="replace")
             except OSError:
                 continue
-            if mark in environ and int(pid) not in ours and started >= since - 0.1:
+            if b"\0" + mark in environ and int(pid) not in ours:
                 found.append(command)
         return found
 
@@ -265,6 +266,11 @@ class PulseAudio:
 
     def record(self):
         return Recording(self)
+
+    def playing(self):
+        """True once a client plays into the sink."""
+        return subprocess.run(["pactl", "list", "short", "sink-inputs"], env=self.env(os.environ),
+                              capture_output=True).stdout.strip() != b""
 
     def stop(self):
         self.proc.terminate()
