@@ -56,11 +56,13 @@ def case_signals():
 def case_no_display():
     env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "DISPLAY")}
     with tempfile.TemporaryDirectory() as runtime:
-        for extra in ({}, {"XDG_RUNTIME_DIR": runtime}, {"DISPLAY": ":99"}):
+        for extra, names in (({}, ""), ({"XDG_RUNTIME_DIR": runtime}, ""), ({"DISPLAY": ":99"}, ":99"),
+                             ({"XDG_RUNTIME_DIR": runtime, "WAYLAND_DISPLAY": "nothing"}, "nothing")):
             show = subprocess.run([PELMIRA], env={**env, **extra}, capture_output=True, text=True,
                                   timeout=30)
             check(show.returncode == 1 and re.fullmatch(r"pelmira: cannot open the display: .+\n",
-                                                        show.stderr), f"said {show.stderr!r}")
+                                                        show.stderr) and names in show.stderr,
+                  f"said {show.stderr!r}")
 
 
 def case_disk_audio():
