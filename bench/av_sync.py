@@ -70,11 +70,11 @@ def main():
             print(f"{label:>10} run {run + 1:2}: gaps {result[0]:3}  first {result[1]:7.1f}  "
                   f"last {result[2]:7.1f}  worst {result[3]:7.1f} ms", flush=True)
     for label, rows in results.items():
-        columns = list(zip(*rows))
-        print(f"{label:>10} median of {len(rows)}: gaps {statistics.median(columns[0]):g} "
-              f"(runs with gaps {sum(g > 0 for g in columns[0])}/{len(rows)}, max {max(columns[0])})"
-              f"  first {statistics.median(columns[1]):.1f}  last {statistics.median(columns[2]):.1f}"
-              f"  worst {statistics.median(columns[3]):.1f} ms (max {max(columns[3]):.1f})")
+        gaps, first, last, worst = zip(*rows)
+        median = statistics.median
+        print(f"{label:>10} median of {len(rows)}: gaps {median(gaps):g} (runs with gaps "
+              f"{sum(g > 0 for g in gaps)}/{len(rows)}, max {max(gaps)})  first {median(first):.1f}"
+              f"  last {median(last):.1f}  worst {median(worst):.1f} ms (max {max(worst):.1f})")
 
 
 if __name__ == "__main__":

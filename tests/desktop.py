@@ -246,7 +246,8 @@ class PulseAudio:
         self.socket = os.path.join(self.dir, "native")
         script = os.path.join(self.dir, "default.pa")
         with open(script, "w") as f:
-            f.write(f"load-module module-native-protocol-unix auth-anonymous=1 socket={self.socket}\n"
+            f.write("load-module module-native-protocol-unix auth-anonymous=1 "
+                    f"socket={self.socket}\n"
                     f"load-module module-null-sink sink_name=speaker rate={self.RATE} channels=1\n"
                     "set-default-sink speaker\n")
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
