@@ -11,9 +11,10 @@ PELMIRA_PACKAGES=(
     xvfb xdotool libxtst6 x11-utils ffmpeg python3
     libwayland-dev
     # real desktop pieces the end-to-end tests start: a sound server and its
-    # tools, a window manager and a compositing manager, a Wayland compositor,
+    # tools, a window manager and a compositing manager, a Wayland compositor
+    # with its X server,
     # and dbus-launch, which a show must not leave running
-    pulseaudio pulseaudio-utils openbox xcompmgr weston dbus-x11
+    pulseaudio pulseaudio-utils openbox xcompmgr weston xwayland dbus-x11
 )
 
 pelmira_install_missing() {
