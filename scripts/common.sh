@@ -12,8 +12,7 @@ PELMIRA_PACKAGES=(
     libwayland-dev
     # real desktop pieces the end-to-end tests start: a sound server and its
     # tools, a window manager and a compositing manager, a Wayland compositor
-    # with its X server,
-    # and dbus-launch, which a show must not leave running
+    # and its X server, and dbus-launch, which a show must not leave running
     pulseaudio pulseaudio-utils openbox xcompmgr weston xwayland dbus-x11
 )
 
