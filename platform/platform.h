@@ -19,10 +19,12 @@
 // and touches nothing else. platformEndSignal() may be read from any thread.
 //
 // Environment read: SDL_VIDEODRIVER and SDL_AUDIODRIVER (an explicit driver
-// choice, else every driver that can show a picture is tried in SDL's order),
-// DISPLAY and WAYLAND_DISPLAY, fontconfig's own variables (FONTCONFIG_FILE),
-// and PELMIRA_TIMING (set: one line of start-up and presentation times on
-// stderr at exit).
+// choice, else native Wayland first where WAYLAND_DISPLAY is set, then every
+// driver that can show a picture in SDL's order), DISPLAY and WAYLAND_DISPLAY,
+// fontconfig's own variables (FONTCONFIG_FILE), and PELMIRA_TIMING (set: one
+// line of start-up and presentation times on stderr at exit). Written:
+// DBUS_SESSION_BUS_ADDRESS, to an unusable address where no session bus is to
+// be found, so that libdbus does not start one that outlives the program.
 //
 // Headless (the capture tool) leaves out the window, the cursor, the sound
 // device and presentation: the picture is drawn into the same framebuffer on
@@ -50,8 +52,9 @@ void platformSay(const char *format, ...) __attribute__((format(printf, 1, 2)));
 uint32_t platformTicks();
 
 // Stops the sound, gives back the display and ends the process: by the caught
-// end signal if one has come (so the parent sees the signal), else with
-// status.
+// end signal if one has come (so the parent sees the signal), with status 1 if
+// the display server or compositor went away (one line has said so), else
+// with status.
 [[noreturn]] void platformExit(int status);
 
 // --- Video: window, context, picture, keyboard ------------------------------
@@ -89,8 +92,12 @@ const char *platformError();
 void platformSwapBuffers();
 
 // Non-zero if Escape is down now or was pressed since the previous poll, the
-// window was closed, or an end signal has come. Pumps the window system's
-// events.
+// window was closed, an end signal has come, or the display server or
+// compositor has gone away. Escape counts only while the window has the
+// keyboard focus, or before it has first had it (a key held at launch).
+// Pumps the window system's events: among them a lost sound device, which
+// one line reports, and a window manager that did not make the window full
+// screen, which is asked again.
 int platformEscapePressed();
 
 // Waits for the frame drawn so far and reads it back upright (top row first),
@@ -100,12 +107,17 @@ void platformReadFrame(unsigned char *rgba);
 // --- Audio -------------------------------------------------------------------
 
 // Starts playing a RIFF/WAVE image held in memory once, in the background, and
-// returns at once. The image must stay valid and unchanged while it plays.
-// Without a sound device, or headless, nothing plays and the show goes on.
+// returns when its first sample is due at the speaker (a fraction of a second:
+// the device's buffer and a half), so that a clock started then runs with the
+// sound. If the sound later falls behind that clock (the device ran dry), it
+// skips ahead to where the clock is. The image must stay valid and unchanged
+// while it plays. Without a sound device, or headless, nothing plays, the call
+// returns at once and the show goes on.
 void platformPlaySound(const void *waveImage);
 
-// Plays the image given to platformPlaySound again from its beginning, at
-// once; nothing if no sound is playing (no device, or never started).
+// Plays the image given to platformPlaySound again from its beginning and,
+// like it, returns when that beginning is due at the speaker; nothing if no
+// sound is playing (no device, never started, or the device is gone).
 void platformRestartSound();
 
 // --- Font --------------------------------------------------------------------

@@ -21,6 +21,10 @@ void platformRequestWindow(int width, int height) {
     windowHeight = height;
 }
 
+bool screenWindowed() {
+    return windowWidth > 0;
+}
+
 void platformRequestScreen(int index) {
     requestedScreen = index;
 }
@@ -49,7 +53,8 @@ SDL_Window *screenCreateWindow(const char *title) {
         // something the user moves about and clicks.
         return SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED_DISPLAY(screen),
                                 SDL_WINDOWPOS_CENTERED_DISPLAY(screen), windowWidth, windowHeight,
-                                SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE);
+                                SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE |
+                                    SDL_WINDOW_ALLOW_HIGHDPI);
     }
     // Created at the monitor's size: without a window manager a full-screen
     // request alone keeps the window at the size it was created with.
@@ -58,7 +63,8 @@ SDL_Window *screenCreateWindow(const char *title) {
         return nullptr;
     SDL_Window *window =
         SDL_CreateWindow(title, bounds.x, bounds.y, bounds.w, bounds.h,
-                         SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS);
+                         SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN_DESKTOP |
+                             SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALLOW_HIGHDPI);
     if (window)
         SDL_ShowCursor(SDL_DISABLE);
     return window;

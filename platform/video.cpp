@@ -44,54 +44,13 @@ const char *platformError() {
     return errorText;
 }
 
-static bool isScreenDriver(const char *name) {
-    // These drivers draw where no one sees it; the show would run blind.
-    if (std::strcmp(name, "offscreen") == 0 || std::strcmp(name, "dummy") == 0 ||
-        std::strcmp(name, "evdev") == 0)
-        return false;
-    // Without either variable libwayland cannot connect and only complains.
-    if (std::strcmp(name, "wayland") == 0 && !std::getenv("WAYLAND_DISPLAY") &&
-        !std::getenv("XDG_RUNTIME_DIR"))
-        return false;
-    return true;
-}
-
-// SDL falls back to its offscreen driver when there is no screen, which would
-// run the show invisibly and report success; only drivers that show something
-// are tried here, unless the user or headless mode has chosen one.
+// SDL is started once, whoever asks first: the show's options count the
+// monitors before the window is made.
 bool videoInit() {
     if (SDL_WasInit(SDL_INIT_VIDEO))
         return true;
-    // Above SDL_VIDEODRIVER too: one set for the user's desktop must not send
-    // a capture to a window system it does not need.
-    if (headlessRequested())
-        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
-    if (headlessRequested() || std::getenv("SDL_VIDEODRIVER")) {
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
-            return true;
-        return fail("cannot open the display", SDL_GetError());
-    }
-    char why[256] = "";
-    for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
-        const char *name = SDL_GetVideoDriver(i);
-        if (!isScreenDriver(name))
-            continue;
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, name);
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
-            return true;
-        if (why[0])
-            continue;
-        if (std::strcmp(name, "x11") == 0 && std::getenv("DISPLAY"))
-            std::snprintf(why, sizeof why, "no X server answers at DISPLAY=%s",
-                          std::getenv("DISPLAY"));
-        else
-            std::snprintf(why, sizeof why, "%s: %s", name, SDL_GetError());
-    }
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-        std::snprintf(why, sizeof why, "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
-    else if (!why[0])
-        std::snprintf(why, sizeof why, "no video driver");
-    return fail("cannot open the display", why);
+    char why[256];
+    return startVideoDriver(why, sizeof why) || fail("cannot open the display", why);
 }
 
 static int pinLibrary(dl_phdr_info *info, size_t, void *) {
@@ -128,6 +87,8 @@ static bool createWindow(int width, int height) {
     if (!context)
         return fail("cannot create the OpenGL context", SDL_GetError());
     pinLoadedLibraries();
+    if (!headlessRequested())
+        setSwapInterval();
     return true;
 }
 
@@ -178,8 +139,15 @@ bool platformOpenDisplay(int width, int height) {
 }
 
 // The GL work still queued (the last frame's clear) is finished first: Mesa's
-// llvmpipe can deadlock tearing down its threads while they rasterise.
+// llvmpipe can deadlock tearing down its threads while they rasterise. On a
+// display server that has gone away nothing is given back: SDL would wait for
+// the server's answers to its teardown for ever.
 void videoClose() {
+    if (displayWasLost()) {
+        context = nullptr;
+        window = nullptr;
+        return;
+    }
     if (context)
         glFinish();
     x11Close();
@@ -301,16 +269,23 @@ void platformReadFrame(unsigned char *rgba) {
 int platformEscapePressed() {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_QUIT)
+        if (event.type == SDL_QUIT) {
             quitRequested = true;
-        else if (event.type == SDL_KEYDOWN && (event.key.keysym.sym == SDLK_ESCAPE ||
-                                               event.key.keysym.scancode == SDL_SCANCODE_ESCAPE))
+            // SDL's Wayland driver reports a lost compositor as a quit.
+            if (waylandConnectionLost(window))
+                displayLost("lost the Wayland compositor");
+        } else if (event.type == SDL_KEYDOWN && (event.key.keysym.sym == SDLK_ESCAPE ||
+                                                 event.key.keysym.scancode == SDL_SCANCODE_ESCAPE))
             escapeLatched = true;
+        else if (event.type == SDL_AUDIODEVICEREMOVED && !event.adevice.iscapture)
+            audioDeviceRemoved(event.adevice.which);
     }
+    keepFullScreen(window);
     // SDL's keyboard state waits for the window to be given focus; the X
     // server knows at once.
     bool held = x11EscapeHeld() || SDL_GetKeyboardState(nullptr)[SDL_SCANCODE_ESCAPE] != 0;
-    bool pressed = escapeLatched || quitRequested || held || platformEndSignal() != 0;
+    bool pressed =
+        escapeLatched || quitRequested || held || platformEndSignal() != 0 || displayWasLost();
     escapeLatched = false;
     return pressed ? 1 : 0;
 }

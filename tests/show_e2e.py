@@ -56,11 +56,15 @@ def case_signals():
 def case_no_display():
     env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "DISPLAY")}
     with tempfile.TemporaryDirectory() as runtime:
-        for extra in ({}, {"XDG_RUNTIME_DIR": runtime}, {"DISPLAY": ":99"}):
+        # Each with the display it names, if any, to be named in the message.
+        cases = (({}, ""), ({"XDG_RUNTIME_DIR": runtime}, ""), ({"DISPLAY": ":99"}, ":99"),
+                 ({"XDG_RUNTIME_DIR": runtime, "WAYLAND_DISPLAY": "nothing"}, "nothing"))
+        for extra, names in cases:
             show = subprocess.run([PELMIRA], env={**env, **extra}, capture_output=True, text=True,
                                   timeout=30)
             check(show.returncode == 1 and re.fullmatch(r"pelmira: cannot open the display: .+\n",
-                                                        show.stderr), f"said {show.stderr!r}")
+                                                        show.stderr) and names in show.stderr,
+                  f"said {show.stderr!r}")
 
 
 def case_disk_audio():
