@@ -48,6 +48,10 @@ class Xvfb:
         with os.fdopen(read_end) as f:
             self.display = ":" + f.readline().strip()
         check(self.display != ":", "Xvfb did not start")
+        self.started()
+
+    def started(self):
+        """Bookkeeping once the server runs, for this and other servers."""
         self.helpers = []
         # Marks the environment of everything started here, and so of
         # whatever that starts in turn, on a machine that other runs share.

