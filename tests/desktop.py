@@ -71,18 +71,19 @@ class Xvfb:
         return subprocess.Popen([program, *args], env=self.env(**extra), stderr=subprocess.PIPE,
                                 text=True)
 
-    def grab(self):
-        """The screen in grey levels, a byte a pixel, rows top first."""
-        return self.grab_timed()[0]
+    def grab(self, area=None):
+        """The screen, or the area (width, height, left, top) of it, in grey
+        levels, a byte a pixel, rows top first, without the pointer."""
+        return self.grab_timed(area)[0]
 
-    def grab_timed(self):
-        """The screen as grab() gives it, and the monotonic times between which
-        it was taken."""
+    def grab_timed(self, area=None):
+        """What grab() gives, and the monotonic times between which it was
+        taken."""
+        width, height, left, top = area or (*map(int, self.screen.split("x")), 0, 0)
         before = time.monotonic()
-        pixels = self.run("ffmpeg", "-loglevel", "error", "-f", "x11grab", "-video_size",
-                          self.screen, "-i", self.display, "-frames:v", "1", "-f", "rawvideo",
-                          "-pix_fmt", "gray", "-").stdout
-        width, height = map(int, self.screen.split("x"))
+        pixels = self.run("ffmpeg", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
+                          "-video_size", f"{width}x{height}", "-i", f"{self.display}+{left},{top}",
+                          "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray", "-").stdout
         check(len(pixels) == width * height, "could not grab the screen")
         return pixels, (before, time.monotonic())
 
@@ -155,33 +156,47 @@ class Xvfb:
         self.proc.wait()
 
 
+# Pictures are compared cell by cell: the mean grey of each of 100x75 cells,
+# 8x8 pixels of an 800x600 frame, so thin text counts as much as it shows.
+GRID = (100, 75)
+BLACK = bytes(GRID[0] * GRID[1])
+
+
 def capture_frames(capture, start, end, fps=20):
-    """The capture tool's 800x600 frames for start <= t < end, as (t, grey
-    bytes, rows top first)."""
+    """The capture tool's frames for start <= t < end as (t, cells), the
+    cells' grey levels rows top first."""
     with tempfile.TemporaryDirectory() as directory:
         subprocess.run([capture, "--fps", str(fps), "--from", f"{max(start, 0):.3f}", "--to",
                         f"{end:.3f}", os.path.join(directory, "%05d.png")], check=True,
                        timeout=120, capture_output=True)
         numbers = sorted(int(name[:5]) for name in os.listdir(directory))
         raw = subprocess.run(["ffmpeg", "-loglevel", "error", "-start_number", str(numbers[0]),
-                              "-i", os.path.join(directory, "%05d.png"), "-f", "rawvideo",
+                              "-i", os.path.join(directory, "%05d.png"), "-vf",
+                              f"scale={GRID[0]}:{GRID[1]}:flags=area", "-f", "rawvideo",
                               "-pix_fmt", "gray", "-"], capture_output=True, check=True).stdout
-    size = 800 * 600
+    size = len(BLACK)
     return [(k / fps, raw[i * size:(i + 1) * size]) for i, k in enumerate(numbers)]
 
 
-def picture_error(screen, width, height, frame):
-    """Mean grey-level difference between an 800x600 frame and the screen that
-    shows it scaled to fit and centred, on a grid of points."""
+def screen_cells(screen, width, height):
+    """The cells of the picture a width x height screen shows scaled to fit
+    and centred."""
     scale = min(width / 800, height / 600)
-    left, top = (width - round(800 * scale)) // 2, (height - round(600 * scale)) // 2
-    total = count = 0
-    for y in range(4, 600, 8):
-        row = (top + int((y + 0.5) * scale)) * width
-        for x in range(4, 800, 8):
-            total += abs(frame[y * 800 + x] - screen[row + left + int((x + 0.5) * scale)])
-            count += 1
-    return total / count
+    w, h = round(800 * scale), round(600 * scale)
+    left, top = (width - w) // 2, (height - h) // 2
+    cells, (columns, rows) = [], GRID
+    for r in range(rows):
+        y0, y1 = top + r * h // rows, top + (r + 1) * h // rows
+        for c in range(columns):
+            x0, x1 = left + c * w // columns, left + (c + 1) * w // columns
+            cell = sum(sum(screen[y * width + x0:y * width + x1]) for y in range(y0, y1))
+            cells.append(cell / ((y1 - y0) * (x1 - x0)))
+    return cells
+
+
+def picture_error(cells, frame):
+    """Mean grey-level difference, cell by cell, of screen_cells and a frame's."""
+    return sum(abs(a - b) for a, b in zip(cells, frame)) / len(frame)
 
 
 def check_picture(shots, width, height, start, capture):
@@ -193,9 +208,10 @@ def check_picture(shots, width, height, start, capture):
                             max(t[1] for _, t in shots) - start + 0.1)
     results = []
     for screen, (first, last) in shots:
+        cells = screen_cells(screen, width, height)
         near = [(t, f) for t, f in frames if first - start - 0.4 <= t < last - start + 0.1]
-        best = min((picture_error(screen, width, height, f), t) for t, f in near)
-        results.append((best, picture_error(screen, width, height, bytes(800 * 600))))
+        best = min((picture_error(cells, f), t) for t, f in near)
+        results.append((best, picture_error(cells, BLACK)))
     check(any(best[0] < 6 and blank > 4 * best[0] for best, blank in results),
           f"no screen matches a frame of its time: (best, black) {results}")
 
