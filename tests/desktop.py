@@ -422,7 +422,10 @@ class Weston:
         return wait_until(listening, "Xwayland")
 
     def env(self, base):
-        return {**base, "XDG_RUNTIME_DIR": self.runtime, "WAYLAND_DISPLAY": self.SOCKET}
+        env = {**base, "XDG_RUNTIME_DIR": self.runtime, "WAYLAND_DISPLAY": self.SOCKET}
+        if "LSAN_OPTIONS" in env:
+            env["LSAN_OPTIONS"] = env["LSAN_OPTIONS"].replace("lsan.supp", "lsan-wayland.supp")
+        return env
 
     def __enter__(self):
         return self
