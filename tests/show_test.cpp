@@ -6,7 +6,9 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <vector>
 
 TEST(DemoClock, TurnsTicksIntoSecondsAcrossTheWrap) {
     EXPECT_EQ(demoTime(0, 5000), 5.0f);
@@ -63,4 +65,22 @@ TEST(SetupDisplay, SetsTheFixedStateOnAn800x600PictureOfItsOwn) {
         EXPECT_NEAR(y, c[3], 1e-3);
     }
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+// The capture draws at other sizes by the same calls: the framebuffer and the
+// viewport take the size the platform was given, not the 800x600 asked for, so
+// the picture is drawn at that resolution rather than scaled up to it.
+TEST(SetupDisplay, DrawsAtTheHeadlessSizeTheCaptureGives) {
+    platformRequestHeadless();
+    platformSetHeadlessSize(1600, 1200);
+    ASSERT_TRUE(setupDisplay()) << platformError();
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2] * 10000 + viewport[3], 1600 * 10000 + 1200);
+    // A white frame read back fills every pixel of the larger picture.
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    std::vector<unsigned char> rgba(1600 * 1200 * 4);
+    platformReadFrame(rgba.data());
+    EXPECT_EQ(std::count(rgba.begin(), rgba.end(), 255), (long)rgba.size());
 }
