@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "show/demo_main.h"
+#include "tools/picture_options.h"
 
 #include <cerrno>
 #include <cmath>
@@ -13,7 +14,17 @@
 namespace {
 
 // Values of the long options, outside the range of short option letters.
-enum { OPT_FPS = 256, OPT_FROM, OPT_TO, OPT_AT, OPT_HASHES, OPT_VERIFY, OPT_HELP, OPT_VERSION };
+enum {
+    OPT_FPS = 256,
+    OPT_FROM,
+    OPT_TO,
+    OPT_AT,
+    OPT_HASHES,
+    OPT_VERIFY,
+    OPT_HELP,
+    OPT_VERSION,
+    OPT_PICTURE
+};
 
 const struct option LONG_OPTIONS[] = {
     {"fps", required_argument, nullptr, OPT_FPS},
@@ -24,6 +35,11 @@ const struct option LONG_OPTIONS[] = {
     {"verify", required_argument, nullptr, OPT_VERIFY},
     {"help", no_argument, nullptr, OPT_HELP},
     {"version", no_argument, nullptr, OPT_VERSION},
+    {PICTURE_OPTIONS[0], required_argument, nullptr, OPT_PICTURE},
+    {PICTURE_OPTIONS[1], required_argument, nullptr, OPT_PICTURE + 1},
+    {PICTURE_OPTIONS[2], required_argument, nullptr, OPT_PICTURE + 2},
+    {PICTURE_OPTIONS[3], required_argument, nullptr, OPT_PICTURE + 3},
+    {PICTURE_OPTIONS[4], no_argument, nullptr, OPT_PICTURE + 4},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -46,6 +62,7 @@ void printUsage() {
         "      --hashes FILE  write a hash of every frame and of the soundtrack to FILE\n"
         "      --verify FILE  render and compare with a --hashes FILE; report the first\n"
         "                     difference and exit 1 on a mismatch\n"
+        "%s"
         "      --help         display this help and exit\n"
         "      --version      output version information and exit\n"
         "\n"
@@ -55,7 +72,7 @@ void printUsage() {
         "complete, so an interrupted or failed capture leaves no partial file.\n"
         "\n"
         "Exit status: 0 on success, 1 on a failure or a mismatch, 2 on a bad command line.\n",
-        CAPTURE_PROGRAM, (double)SHOW_LENGTH);
+        CAPTURE_PROGRAM, (double)SHOW_LENGTH, PICTURE_USAGE);
 }
 
 // One line saying what is wrong with the command line, then where to look.
@@ -98,7 +115,7 @@ int settleOutput(const std::string &out, const Times &times, CaptureOptions *o) 
             return usageError("--at needs a .png output");
         job.output = OUTPUT_NONE;
     } else if (endsWith(out, ".wav")) {
-        if (framesAsked || !job.hashes.empty() || !job.verify.empty())
+        if (framesAsked || !job.hashes.empty() || !job.verify.empty() || pictureOptionsGiven(job))
             return usageError("a .wav output takes no frame options");
         o->soundtrack = out;
         return -1;
@@ -125,6 +142,9 @@ int settleOutput(const std::string &out, const Times &times, CaptureOptions *o) 
                           "': use .wav, .png, a %05d.png pattern, .mp4, .mkv or .webm");
     }
     job.path = out;
+    std::string problem = settlePicture(&job);
+    if (!problem.empty())
+        return usageError(problem);
     if (times.at >= 0.0) {
         if (times.at >= SHOW_LENGTH)
             return usageError("--at must be before the show's end");
@@ -212,7 +232,11 @@ int parseCaptureOptions(int argc, char **argv, CaptureOptions *o) {
             times.toGiven |= found == OPT_TO;
             break;
         default:
-            return optionError(found, argv);
+            if (found < OPT_PICTURE || found > OPT_PICTURE + 4)
+                return optionError(found, argv);
+            std::string problem = takePictureOption(found - OPT_PICTURE, value, &o->job);
+            if (!problem.empty())
+                return usageError(problem);
         }
     }
     if (optind < argc && !*argv[optind])

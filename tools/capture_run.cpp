@@ -5,11 +5,12 @@
 #include "show/demo_main.h"
 #include "show/display.h"
 #include "tools/encoder.h"
+#include "tools/frame_average.h"
 #include "tools/frame_hash.h"
+#include "tools/frame_outputs.h"
 #include "tools/frame_writer.h"
-#include "tools/png_file.h"
+#include "tools/progress.h"
 #include "tools/temp_file.h"
-#include "tools/yuv.h"
 
 #include <GL/gl.h>
 #include <cerrno>
@@ -20,128 +21,52 @@
 
 namespace {
 
-const size_t FRAME_BYTES = (size_t)SCREEN_WIDTH * SCREEN_HEIGHT * 4;
-const size_t YUV_BYTES = (size_t)SCREEN_WIDTH * SCREEN_HEIGHT * 3 / 2;
-
 std::string folderOf(const std::string &path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
 }
 
-// What becomes of each finished frame, on the writer thread.
-struct FrameOutputs {
-    const CaptureJob &job;
-    HashList expected;
-    std::string hashLines;
-    EncoderProcess encoder;
-    std::vector<unsigned char> yuv, png;
-
-    bool take(const CapturedFrame &frame);
-    bool matchesExpected(long number, const std::string &t, uint64_t hash);
-    bool writePng(const std::string &path, const CapturedFrame &frame);
-};
-
-bool FrameOutputs::matchesExpected(long number, const std::string &t, uint64_t hash) {
-    auto found = expected.frames.find(number);
-    if (found == expected.frames.end()) {
-        platformSay("frame %ld (t = %s) is not in %s", number, t.c_str(), job.verify.c_str());
-        return false;
-    }
-    if (found->second.hash != hash || found->second.t != t) {
-        platformSay("frame %ld differs: t = %s, hash %s; %s has t = %s, hash %s", number, t.c_str(),
-                    hashText(hash).c_str(), job.verify.c_str(), found->second.t.c_str(),
-                    hashText(found->second.hash).c_str());
-        return false;
-    }
-    expected.frames.erase(found);
-    return true;
-}
-
-bool FrameOutputs::writePng(const std::string &path, const CapturedFrame &frame) {
-    encodePng(&png, frame.pixels.data(), SCREEN_WIDTH, SCREEN_HEIGHT, 1);
-    // A sequence is thousands of files: they are renamed complete, not synced.
-    if (writeFileAtomically(path, png.data(), png.size(), false))
-        return true;
-    reportCannotWrite(path, errno);
-    return false;
-}
-
-bool FrameOutputs::take(const CapturedFrame &frame) {
-    uint64_t hash = frameHash(frame.pixels.data(), frame.pixels.size());
-    std::string t = timeText(frame.t);
-    if (!job.hashes.empty())
-        hashLines += hashLine(frame.number, t, hash);
-    if (!job.verify.empty() && !matchesExpected(frame.number, t, hash))
-        return false;
-    switch (job.output) {
-    case OUTPUT_VIDEO:
-        yuv.resize(YUV_BYTES);
-        toYuv420(frame.pixels.data(), SCREEN_WIDTH, SCREEN_HEIGHT, yuv.data());
-        if (encoder.write(yuv.data(), yuv.size()))
-            return true;
-        if (!platformEndSignal())
-            platformSay("the encoder stopped taking frames: %s", std::strerror(errno));
-        return false;
-    case OUTPUT_PNG_SEQUENCE: {
-        char path[4096];
-        std::snprintf(path, sizeof path, job.path.c_str(), (int)frame.number);
-        return writePng(path, frame);
-    }
-    case OUTPUT_PNG:
-        return writePng(job.path, frame);
-    case OUTPUT_NONE:
-        return true;
-    }
-    return true;
-}
-
-// The progress line on a terminal: frames, rate and time left.
-class Progress {
-  public:
-    explicit Progress(long total) : total_(total), shown_(began_) {}
-    void update(long done, bool last = false) {
-        auto now = std::chrono::steady_clock::now();
-        if (!enabled_ || (!last && now - shown_ < std::chrono::milliseconds(250)))
-            return;
-        shown_ = now;
-        double seconds = std::chrono::duration<double>(now - began_).count();
-        double fps = seconds > 0 ? done / seconds : 0;
-        long left = fps > 0 ? (long)((total_ - done) / fps + 0.5) : 0;
-        std::fprintf(stderr, "\r  frame %ld/%ld  %.1f fps  %ld:%02ld left %s", done, total_, fps,
-                     left / 60, left % 60, last ? "\n" : "");
-    }
-
-  private:
-    long total_;
-    bool enabled_ = isatty(2) != 0;
-    std::chrono::steady_clock::time_point began_ = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point shown_;
-};
-
 // Draws every frame from 0 up to end in order, as the show's clock would
-// reach them, and hands those from job.first on to the writer. Returns false
-// if it stopped early (a signal, or the writer failed).
-bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer) {
-    Progress progress(end);
+// reach them, and hands those from job.first on to the writer. With
+// subframes, frame k is the mean of frames k * n to k * n + n - 1 at n times
+// the rate, all drawn in order. Returns false if it stopped early (a signal,
+// or the writer failed).
+bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer, Progress &progress) {
+    const FrameFormat &f = job.format;
+    const int n = f.subframes;
+    const FrameRate drawn = {job.rate.num * n, job.rate.den};
+    FrameAverage average(n > 1 ? f.pictureBytes() : 0, n);
+    std::vector<unsigned char> subframe(n > 1 ? f.pictureBytes() : 0);
     demoClock.startTick = 0;
     long k = 0;
     for (; k < end && !platformEndSignal(); ++k) {
-        demoFrame(frameTick(k, job.rate));
         if (k < job.first) {
-            // Nothing reads these frames back, and llvmpipe would queue them unbounded.
-            glFinish();
+            for (int j = 0; j < n; ++j) {
+                demoFrame(frameTick(k * n + j, drawn));
+                // Nothing reads these frames back, and llvmpipe would queue them unbounded.
+                glFinish();
+            }
+            progress.drawn(k + 1);
             continue;
         }
         CapturedFrame *frame = writer.acquire();
         if (!frame)
             break;
-        platformReadFrame(frame->pixels.data());
+        for (int j = 0; j < n; ++j) {
+            demoFrame(frameTick(k * n + j, drawn));
+            if (j == 0)
+                frame->t = demoClock.t;
+            platformReadFrame(n > 1 ? subframe.data() : frame->pixels.data());
+            if (n > 1)
+                average.add(subframe.data());
+        }
+        if (n > 1)
+            average.mean(frame->pixels.data());
         frame->number = k;
-        frame->t = demoClock.t;
         writer.submit();
-        progress.update(k + 1);
+        progress.drawn(k + 1);
     }
-    progress.update(k, true);
+    progress.finish();
     return k == end;
 }
 
@@ -162,8 +87,9 @@ bool startVideo(const CaptureJob &job, long frames, TempFile &video, TempFile &s
                          job.rate,
                          (double)frameTick(job.first, job.rate) / 1000.0,
                          (double)frames * job.rate.den / job.rate.num,
-                         SCREEN_WIDTH,
-                         SCREEN_HEIGHT};
+                         job.format.canvasWidth,
+                         job.format.canvasHeight,
+                         job.quality};
     if (!encoder.start(encoderArguments(encode))) {
         platformSay("cannot start ffmpeg: %s", std::strerror(errno));
         return false;
@@ -195,22 +121,28 @@ int runCapture(const CaptureJob &job) {
     }
     // Declared first so they go last: the encoder is stopped before its files.
     TempFile video, sound;
-    FrameOutputs outputs{job, {}, {}, {}, {}, {}};
+    FrameOutputs outputs(job);
     if (!job.verify.empty() && !readHashes(job.verify, &outputs.expected))
         return 1;
+    std::string mismatch = settingsMismatch(outputs.expected, job.format, job.verify);
+    if (!job.verify.empty() && !mismatch.empty()) {
+        platformSay("%s", mismatch.c_str());
+        return 1;
+    }
     if (!job.hashes.empty() && access(folderOf(job.hashes).c_str(), W_OK) != 0) {
         reportCannotWrite(job.hashes, errno);
         return 1;
     }
 
     platformRequestHeadless();
+    platformSetHeadlessSize(job.format.width, job.format.height);
     if (!buildShow()) {
         platformSay("%s", platformError());
         return 1;
     }
     std::string soundHash = hashText(bytesHash(&waveImage, sizeof waveImage));
     if (!job.hashes.empty())
-        outputs.hashLines = hashFileHeader(job.rate, soundHash);
+        outputs.hashLines = hashFileHeader(job.rate, job.format, soundHash);
     if (!job.verify.empty() && !outputs.expected.sound.empty() &&
         outputs.expected.sound != soundHash) {
         platformSay("the soundtrack differs: hash %s; %s has %s", soundHash.c_str(),
@@ -221,12 +153,15 @@ int runCapture(const CaptureJob &job) {
     if (job.output == OUTPUT_VIDEO &&
         !startVideo(job, end - job.first, video, sound, outputs.encoder))
         return 1;
-    FrameWriter writer(FRAME_BYTES, [&](const CapturedFrame &f) { return outputs.take(f); });
+    outputs.prepare();
+    FrameWriter writer(job.format.pictureBytes(),
+                       [&](const CapturedFrame &f) { return outputs.take(f); });
     if (!writer.start()) {
         platformSay("cannot start the frame writer thread: %s", std::strerror(errno));
         return 1;
     }
-    bool rendered = renderFrames(job, end, writer);
+    Progress progress(job.first, end);
+    bool rendered = renderFrames(job, end, writer, progress);
     bool ok = writer.finish() && rendered && !platformEndSignal();
 
     auto missing = outputs.expected.frames.lower_bound(job.first);
@@ -251,5 +186,7 @@ int runCapture(const CaptureJob &job) {
     }
     if (ok && !job.verify.empty())
         platformSay("%ld frames and the soundtrack match %s", end - job.first, job.verify.c_str());
+    if (ok && (job.output != OUTPUT_NONE || !job.hashes.empty()))
+        sayCaptured(end - job.first, progress.seconds(), outputs.written());
     return ok ? 0 : 1;
 }

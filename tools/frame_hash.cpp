@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 uint64_t frameHash(const unsigned char *rgba, size_t bytes) {
     uint64_t h = 0x9E3779B97F4A7C15ull;
@@ -43,9 +44,43 @@ std::string timeText(float t) {
     return text;
 }
 
-std::string hashFileHeader(FrameRate rate, const std::string &soundHash) {
-    return "# pelmira-capture frame hashes at " + std::to_string(rate.num) + "/" +
-           std::to_string(rate.den) + " fps\nsound " + soundHash + "\n";
+namespace {
+
+struct Setting {
+    const char *name;
+    std::string value, byDefault;
+};
+
+// The settings that change the frames, with the values that mean no change.
+std::vector<Setting> settingsOf(const FrameFormat &f) {
+    const FrameFormat plain;
+    return {{"size", sizeText(f.width, f.height), sizeText(plain.width, plain.height)},
+            {"pad", f.padded() ? sizeText(f.canvasWidth, f.canvasHeight) : "none", "none"},
+            {"subframes", std::to_string(f.subframes), "1"}};
+}
+
+} // namespace
+
+std::string hashFileHeader(FrameRate rate, const FrameFormat &format,
+                           const std::string &soundHash) {
+    std::string header = "# pelmira-capture frame hashes at " + std::to_string(rate.num) + "/" +
+                         std::to_string(rate.den) + " fps\n";
+    for (const Setting &s : settingsOf(format))
+        if (s.value != s.byDefault)
+            header += std::string(s.name) + " " + s.value + "\n";
+    return header + "sound " + soundHash + "\n";
+}
+
+std::string settingsMismatch(const HashList &list, const FrameFormat &format,
+                             const std::string &path) {
+    for (const Setting &s : settingsOf(format)) {
+        auto found = list.settings.find(s.name);
+        const std::string &recorded = found == list.settings.end() ? s.byDefault : found->second;
+        if (recorded != s.value)
+            return path + " was made with " + s.name + " " + recorded + ", not " + s.value +
+                   ": verify with the same --" + s.name;
+    }
+    return "";
 }
 
 std::string hashLine(long frame, const std::string &t, uint64_t hash) {
@@ -70,6 +105,10 @@ bool readHashes(const std::string &path, HashList *list) {
         char *end = nullptr;
         if (fields == 2 && std::strcmp(first, "sound") == 0) {
             list->sound = second;
+        } else if (fields == 2 &&
+                   (std::strcmp(first, "size") == 0 || std::strcmp(first, "pad") == 0 ||
+                    std::strcmp(first, "subframes") == 0)) {
+            list->settings[first] = second;
         } else if (fields == 3) {
             long frame = std::strtol(first, &end, 10);
             ok = *end == '\0' && frame >= 0;
