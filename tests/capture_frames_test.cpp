@@ -198,15 +198,10 @@ TEST(EncoderColours, ComeBackFromEveryFormAsFed) {
                  {"lossless.mkv", true, 0}};
     for (const Case &c : cases) {
         const std::string path = std::string(folder) + "/" + c.name;
-        EncoderJob job = {path,
-                          path + ".part",
-                          sound,
-                          {10, 1},
-                          0.0,
-                          0.2,
-                          p.format.canvasWidth,
-                          p.format.canvasHeight,
-                          {}};
+        // Two frames at 10 fps, with 0.2 s of the soundtrack from its start.
+        EncoderJob job = {path, path + ".part", sound, {10, 1}, 0.0, 0.2, 0, 0, {}};
+        job.width = p.format.canvasWidth;
+        job.height = p.format.canvasHeight;
         job.quality.lossless = c.lossless;
         const FramePipe pipe = encoderPipe(path, job.quality);
         std::vector<unsigned char> frame(

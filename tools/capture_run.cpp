@@ -3,7 +3,6 @@
 #include "music/wave_image.h"
 #include "platform/platform.h"
 #include "show/demo_main.h"
-#include "show/display.h"
 #include "tools/encoder.h"
 #include "tools/frame_average.h"
 #include "tools/frame_hash.h"
@@ -14,7 +13,6 @@
 
 #include <GL/gl.h>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -29,8 +27,9 @@ std::string folderOf(const std::string &path) {
 // Draws every frame from 0 up to end in order, as the show's clock would
 // reach them, and hands those from job.first on to the writer. With
 // subframes, frame k is the mean of frames k * n to k * n + n - 1 at n times
-// the rate, all drawn in order. Returns false if it stopped early (a signal,
-// or the writer failed).
+// the rate, all drawn in order; one that reaches the show's end is cleared and
+// not drawn, as the show leaves it: black. Returns false if it stopped early
+// (a signal, or the writer failed).
 bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer, Progress &progress) {
     const FrameFormat &f = job.format;
     const int n = f.subframes;
