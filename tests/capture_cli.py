@@ -205,8 +205,8 @@ class Capture(unittest.TestCase):
         # The frames before --from are drawn first, with nothing written:
         # the line says so while they are.
         leader, follower = pty.openpty()
-        proc = subprocess.Popen([TOOL, "--size", "320x240", "--fps", "12", "--from", "20",
-                                 "--to", "20.1", self.path("%d.png")], stderr=follower)
+        proc = subprocess.Popen([TOOL, "--size", "320x240", "--fps", "24", "--from", "20",
+                                 "--to", "20.05", self.path("%d.png")], stderr=follower)
         os.close(follower)
         said = b""
         while True:
@@ -221,7 +221,7 @@ class Capture(unittest.TestCase):
         os.close(leader)
         lines = said.decode().replace("\r\n", "\n").split("\r")
         drawing = [int(m.group(1)) for m in (re.match(
-            r"  drawing up to the first frame: (\d+)/240  [\d.]+ fps  \d+:\d\d left\x1b\[K$", line)
+            r"  drawing up to the first frame: (\d+)/480  [\d.]+ fps  \d+:\d\d left\x1b\[K$", line)
             for line in lines) if m]
         self.assertTrue(drawing, said)
         self.assertEqual(drawing, sorted(drawing))
