@@ -14,17 +14,9 @@
 namespace {
 
 // Values of the long options, outside the range of short option letters.
-enum {
-    OPT_FPS = 256,
-    OPT_FROM,
-    OPT_TO,
-    OPT_AT,
-    OPT_HASHES,
-    OPT_VERIFY,
-    OPT_HELP,
-    OPT_VERSION,
-    OPT_PICTURE
-};
+enum { OPT_FPS = 256, OPT_FROM, OPT_TO, OPT_AT, OPT_HASHES, OPT_VERIFY, OPT_HELP, OPT_VERSION };
+// Then --size, --pad, --subframes, --crf and --lossless, in PictureOption's order.
+enum { OPT_PICTURE = 512 };
 
 const struct option LONG_OPTIONS[] = {
     {"fps", required_argument, nullptr, OPT_FPS},
@@ -35,11 +27,11 @@ const struct option LONG_OPTIONS[] = {
     {"verify", required_argument, nullptr, OPT_VERIFY},
     {"help", no_argument, nullptr, OPT_HELP},
     {"version", no_argument, nullptr, OPT_VERSION},
-    {PICTURE_OPTIONS[0], required_argument, nullptr, OPT_PICTURE},
-    {PICTURE_OPTIONS[1], required_argument, nullptr, OPT_PICTURE + 1},
-    {PICTURE_OPTIONS[2], required_argument, nullptr, OPT_PICTURE + 2},
-    {PICTURE_OPTIONS[3], required_argument, nullptr, OPT_PICTURE + 3},
-    {PICTURE_OPTIONS[4], no_argument, nullptr, OPT_PICTURE + 4},
+    {"size", required_argument, nullptr, OPT_PICTURE + OPTION_SIZE},
+    {"pad", required_argument, nullptr, OPT_PICTURE + OPTION_PAD},
+    {"subframes", required_argument, nullptr, OPT_PICTURE + OPTION_SUBFRAMES},
+    {"crf", required_argument, nullptr, OPT_PICTURE + OPTION_CRF},
+    {"lossless", no_argument, nullptr, OPT_PICTURE + OPTION_LOSSLESS},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -232,9 +224,10 @@ int parseCaptureOptions(int argc, char **argv, CaptureOptions *o) {
             times.toGiven |= found == OPT_TO;
             break;
         default:
-            if (found < OPT_PICTURE || found > OPT_PICTURE + 4)
+            if (found < OPT_PICTURE || found >= OPT_PICTURE + PICTURE_OPTION_COUNT)
                 return optionError(found, argv);
-            std::string problem = takePictureOption(found - OPT_PICTURE, value, &o->job);
+            std::string problem =
+                takePictureOption((PictureOption)(found - OPT_PICTURE), value, &o->job);
             if (!problem.empty())
                 return usageError(problem);
         }

@@ -35,35 +35,37 @@ bool endsWith(const std::string &text, const char *tail) {
 
 } // namespace
 
-std::string takePictureOption(int index, const char *value, CaptureJob *job) {
+std::string takePictureOption(PictureOption option, const char *value, CaptureJob *job) {
     const std::string given = value ? value : "";
     FrameFormat &f = job->format;
-    switch (index) {
-    case 0: {
+    switch (option) {
+    case OPTION_SIZE: {
         if (!parseSize(value, &f.width, &f.height))
             return "invalid size '" + given + "' for --size: use WxH, such as 1600x1200";
         std::string problem = pictureSizeProblem(f.width, f.height);
         return problem.empty() ? "" : "cannot draw at " + given + ": " + problem;
     }
-    case 1:
+    case OPTION_PAD:
         if (!parseSize(value, &job->padWidth, &job->padHeight) || job->padWidth > MAX_CANVAS_SIDE ||
             job->padHeight > MAX_CANVAS_SIDE || job->padWidth % 2 || job->padHeight % 2)
             return "invalid size '" + given + "' for --pad: use an even WxH up to " +
                    sizeText(MAX_CANVAS_SIDE, MAX_CANVAS_SIDE) + ", such as 1920x1080";
         return "";
-    case 2:
+    case OPTION_SUBFRAMES:
         if (!parseCount(value, 1, MAX_SUBFRAMES, &f.subframes))
             return "invalid count '" + given + "' for --subframes: use 1 to " +
                    std::to_string(MAX_SUBFRAMES);
         return "";
-    case 3:
+    case OPTION_CRF:
         if (!parseCount(value, 0, VP9_MAX_CRF, &job->quality.crf))
             return "invalid quality '" + given + "' for --crf: use 0 to 51 (H.264) or 63 (VP9)";
         return "";
-    default:
+    case OPTION_LOSSLESS:
+    case PICTURE_OPTION_COUNT:
         job->quality.lossless = true;
         return "";
     }
+    return "";
 }
 
 bool pictureOptionsGiven(const CaptureJob &job) {

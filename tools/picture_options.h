@@ -6,12 +6,18 @@
 
 #include <string>
 
-// The long options' names, in the order of their option values from first.
-constexpr const char *PICTURE_OPTIONS[] = {"size", "pad", "subframes", "crf", "lossless"};
+enum PictureOption {
+    OPTION_SIZE,
+    OPTION_PAD,
+    OPTION_SUBFRAMES,
+    OPTION_CRF,
+    OPTION_LOSSLESS,
+    PICTURE_OPTION_COUNT
+};
 
-// Takes the value of PICTURE_OPTIONS[index] (nullptr for --lossless) into
-// job. "" or what is wrong with it.
-std::string takePictureOption(int index, const char *value, CaptureJob *job);
+// Takes an option's value (nullptr for --lossless) into job. "" or what is
+// wrong with it.
+std::string takePictureOption(PictureOption option, const char *value, CaptureJob *job);
 
 // Checks the options against each other and the output's kind once all are
 // read. "" or what is wrong.
