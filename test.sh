@@ -12,6 +12,7 @@ status=0
 echo "== Release =="
 ctest --test-dir build/release --output-on-failure -j2 || status=1
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
-ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir build/asan --output-on-failure -j2 || status=1
 exit $status

@@ -5,7 +5,6 @@ static constexpr unsigned char byteOf(uint32_t value, int index) {
     return static_cast<unsigned char>(value >> (8 * index));
 }
 
-static constexpr uint32_t SAMPLE_RATE = 44100;
 static constexpr uint32_t BLOCK_ALIGN = 2;
 static constexpr uint32_t DATA_SIZE = SAMPLE_COUNT * BLOCK_ALIGN;
 static constexpr uint32_t RIFF_SIZE = DATA_SIZE + 36;

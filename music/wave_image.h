@@ -7,6 +7,7 @@
 #include <cstdint>
 
 constexpr int WAVE_HEADER_SIZE = 44;
+constexpr uint32_t SAMPLE_RATE = 44100; // samples per second
 
 struct WaveImage {
     unsigned char header[WAVE_HEADER_SIZE];

@@ -3,6 +3,9 @@
 // which platformExit calls; none of them calls another group but the system.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 struct SDL_Window;
 
 // --- system.cpp --------------------------------------------------------------
@@ -18,19 +21,54 @@ bool timingWanted();
 void markContextReady();
 void markFramePresented();
 
+// The display server or compositor went away: says so in one line (the first
+// time only), and from then on the Escape poll answers yes and platformExit
+// ends with status 1 whatever its caller asked, as the show did not finish.
+void displayLost(const char *format, ...) __attribute__((format(printf, 1, 2)));
+bool displayWasLost();
+
 // --- video.cpp, audio.cpp, font.cpp -------------------------------------------
+
+// Starts SDL's video on a driver that shows a picture (or the offscreen one
+// when headless), unless it runs already; false once platformError() says why.
+bool videoInit();
 
 void videoClose();
 void audioClose();
 void fontClose();
 
+// --- screen.cpp ----------------------------------------------------------------
+
+// The show's window, before its GL context, as platformRequestWindow and
+// platformRequestScreen asked: full screen without cursor on the chosen
+// monitor, or a resizable window centred on it. Null when SDL refuses; its
+// error says why.
+SDL_Window *screenCreateWindow(const char *title);
+
+// True if platformRequestWindow asked for a window instead of the full screen.
+bool screenWindowed();
+
+// Feeds the sound device silence from now on; audioClose still closes it.
+void audioSilence();
+
+// The event pump's news that an audio device is gone: if it is the one the
+// soundtrack plays on, one line says so and the show goes on silently.
+void audioDeviceRemoved(uint32_t device);
+
 // --- x11.cpp, or x11_none.cpp where the build has no X11 ---------------------
 
-// Remembers the window if SDL runs it on X11; false elsewhere.
+// Remembers the window if SDL runs it on X11, and has a lost server reported
+// through displayLost instead of ending the process; false elsewhere.
 bool x11Attach(SDL_Window *window);
 
-// True if Escape is down on the window's X server now.
+// True if Escape is down on the window's X server now, asked only while the
+// window has the input focus or before it has ever had it.
 bool x11EscapeHeld();
+
+// Where the window really is on the root window, {x, y, width, height}: SDL's
+// own idea misses a window manager moving a full-screen window. False where
+// the window is not on X11.
+bool x11WindowRect(int rect[4]);
 
 // Readies presentation through shared memory for a width x height picture
 // shown pixel for pixel; false where the server or the visual does not allow
@@ -43,3 +81,30 @@ bool x11OpenSharedPresent(int width, int height);
 void x11PresentShared();
 
 void x11Close();
+
+// --- wayland.cpp, or wayland_none.cpp where the build has no Wayland client ---
+
+// Asks the compositor at WAYLAND_DISPLAY whether it gives what SDL's driver
+// needs (a compositor, xdg-shell, a seat); false with the reason in why if not.
+bool waylandUsable(char *why, size_t size);
+
+// True if the window is SDL's on Wayland and the compositor has gone away.
+bool waylandConnectionLost(SDL_Window *window);
+
+// --- driver.cpp ---------------------------------------------------------------
+
+// Starts SDL's video on the driver that will show the picture: the user's
+// choice, or offscreen when headless, else native Wayland first on a Wayland
+// session and then every driver that shows something, in SDL's order. False
+// with one line in why (size bytes) when none starts.
+bool startVideoDriver(char *why, size_t size);
+
+// --- window_watch.cpp ---------------------------------------------------------
+
+// Sets the swap interval: adaptive where offered, else every vertical blank.
+void setSwapInterval();
+
+// Called at every event poll: where the window is full screen and a window
+// manager has not honoured that (placed it, or left part of the display
+// uncovered), asks again, a few times at most.
+void keepFullScreen(SDL_Window *window);

@@ -7,6 +7,8 @@
 //                               catches the signals that would end it
 //   platformRequestHeadless()   optional, before the display is opened,
 //   platformSetHeadlessSize()   and then optionally the picture's size
+//   platformRequestWindow(w, h), platformRequestScreen(n), platformScreenCount()
+//                               optional, before the display is opened
 //   platformOpenDisplay(w, h)   window, GL context and the picture's
 //                               framebuffer; false and platformError() on failure
 //   platformDrawText(...)       any time, with or without a display
@@ -18,10 +20,12 @@
 // and touches nothing else. platformEndSignal() may be read from any thread.
 //
 // Environment read: SDL_VIDEODRIVER and SDL_AUDIODRIVER (an explicit driver
-// choice, else every driver that can show a picture is tried in SDL's order),
-// DISPLAY and WAYLAND_DISPLAY, fontconfig's own variables (FONTCONFIG_FILE),
-// and PELMIRA_TIMING (set: one line of start-up and presentation times on
-// stderr at exit).
+// choice, else native Wayland first where WAYLAND_DISPLAY is set, then every
+// driver that can show a picture in SDL's order), DISPLAY and WAYLAND_DISPLAY,
+// fontconfig's own variables (FONTCONFIG_FILE), and PELMIRA_TIMING (set: one
+// line of start-up and presentation times on stderr at exit). Written:
+// DBUS_SESSION_BUS_ADDRESS, to an unusable address where no session bus is to
+// be found, so that libdbus does not start one that outlives the program.
 //
 // Headless (the capture tool) leaves out the window, the cursor, the sound
 // device and presentation: the picture is drawn into the same framebuffer on
@@ -32,9 +36,11 @@
 
 // --- System: program name, signals, clock, process end ----------------------
 
-// Names the program in every line the platform prints and catches SIGINT,
-// SIGTERM, SIGHUP, SIGQUIT and the other signals whose default is to end the
-// process, so that the program can give back what it holds before it ends.
+// Opens /dev/null on any of descriptors 0, 1 and 2 that the program was
+// started without, names the program in every line the platform prints, and
+// catches SIGINT, SIGTERM, SIGHUP, SIGQUIT and the other signals whose default
+// is to end the process, so that the program can give back what it holds
+// before it ends. SIGPIPE is ignored: a closed reader is a failed write.
 void platformStart(const char *programName);
 
 // The first end signal caught since platformStart, or 0. Safe on any thread.
@@ -47,8 +53,9 @@ void platformSay(const char *format, ...) __attribute__((format(printf, 1, 2)));
 uint32_t platformTicks();
 
 // Stops the sound, gives back the display and ends the process: by the caught
-// end signal if one has come (so the parent sees the signal), else with
-// status.
+// end signal if one has come (so the parent sees the signal), with status 1 if
+// the display server or compositor went away (one line has said so), else
+// with status.
 [[noreturn]] void platformExit(int status);
 
 // --- Video: window, context, picture, keyboard ------------------------------
@@ -63,10 +70,25 @@ void platformRequestHeadless();
 // projection is the show's own: keep the shape it asks for.
 void platformSetHeadlessSize(int width, int height);
 
-// Opens a borderless full-screen window without cursor and one current GL
-// compatibility context, with a width x height framebuffer (8-bit RGBA, 16-bit
-// depth) bound and the viewport set to it. False when any of that cannot be
-// had; platformError() then says what failed.
+// Opens a resizable width x height window with a title bar and the mouse
+// pointer, instead of the full screen. The picture is fitted to it and
+// centred between black bars at whatever size the user gives it; closing it
+// counts as Escape.
+void platformRequestWindow(int width, int height);
+
+// Chooses the monitor, 0-based in SDL's numbering, that the full-screen
+// window fills or the window is centred on. Without it: the one that holds
+// the mouse pointer on X11, the first elsewhere.
+void platformRequestScreen(int index);
+
+// How many monitors the window system has; starts the video driver if it is
+// not running yet. -1 when that fails; platformError() then says why.
+int platformScreenCount();
+
+// Opens a borderless full-screen window without cursor (or the window asked
+// for above) and one current GL compatibility context, with a width x height
+// framebuffer (8-bit RGBA, 16-bit depth) bound and the viewport set to it.
+// False when any of that cannot be had; platformError() then says what failed.
 bool platformOpenDisplay(int width, int height);
 
 // What the last failed platformOpenDisplay could not do, as one line without
@@ -77,8 +99,12 @@ const char *platformError();
 void platformSwapBuffers();
 
 // Non-zero if Escape is down now or was pressed since the previous poll, the
-// window was closed, or an end signal has come. Pumps the window system's
-// events.
+// window was closed, an end signal has come, or the display server or
+// compositor has gone away. Escape counts only while the window has the
+// keyboard focus, or before it has first had it (a key held at launch).
+// Pumps the window system's events: among them a lost sound device, which
+// one line reports, and a window manager that did not make the window full
+// screen, which is asked again.
 int platformEscapePressed();
 
 // Waits for the frame drawn so far and reads it back upright (top row first),
@@ -88,9 +114,18 @@ void platformReadFrame(unsigned char *rgba);
 // --- Audio -------------------------------------------------------------------
 
 // Starts playing a RIFF/WAVE image held in memory once, in the background, and
-// returns at once. The image must stay valid and unchanged while it plays.
-// Without a sound device, or headless, nothing plays and the show goes on.
+// returns when its first sample is due at the speaker (a fraction of a second:
+// the device's buffer and a half), so that a clock started then runs with the
+// sound. If the sound later falls behind that clock (the device ran dry), it
+// skips ahead to where the clock is. The image must stay valid and unchanged
+// while it plays. Without a sound device, or headless, nothing plays, the call
+// returns at once and the show goes on.
 void platformPlaySound(const void *waveImage);
+
+// Plays the image given to platformPlaySound again from its beginning and,
+// like it, returns when that beginning is due at the speaker; nothing if no
+// sound is playing (no device, never started, or the device is gone).
+void platformRestartSound();
 
 // --- Font --------------------------------------------------------------------
 

@@ -4,22 +4,28 @@
 // Signals are only recorded here; the program notices them at its next poll,
 // gives back what it holds and then ends by the same signal, so the shell and
 // the parent see what happened. Limits: SIGKILL and SIGSTOP cannot be caught.
+// Standard descriptors the program was started without are opened on
+// /dev/null before anything else opens a file.
 #include "platform/internal.h"
 #include "platform/platform.h"
 
 #include <SDL.h>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 static const char *name = ""; // until platformStart
 static bool headless;
 static std::atomic<int> endSignal{0};
+static std::atomic<bool> displayGone{false};
 static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
 
 // The signals whose default action ends the process and that a user or the
@@ -42,11 +48,41 @@ static void onEndSignal(int signal) {
     endSignal.compare_exchange_strong(none, signal);
 }
 
+// A program started with 0, 1 or 2 closed would hand the number to the next
+// file it opens, such as the X connection, and its messages would go there.
+static void openMissingStandardFiles() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
+// SDL asks the session bus for the screensaver and input methods. With no bus
+// to be found, libdbus would start one through dbus-launch, which outlives the
+// show; the show needs neither service, so an address that cannot be used
+// stands in. A bus at the standard place is left to be found.
+static void keepSessionBusFromStarting() {
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS"))
+        return;
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string standard = std::string(runtime ? runtime : "") + "/bus";
+    if (runtime && access(standard.c_str(), F_OK) == 0)
+        return;
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
+}
+
 void platformStart(const char *programName) {
+    openMissingStandardFiles();
     name = programName;
     timing = std::getenv("PELMIRA_TIMING") != nullptr;
     // SDL would turn Ctrl+C and SIGTERM into a quit event; we handle them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    keepSessionBusFromStarting();
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = onEndSignal;
@@ -73,6 +109,21 @@ void platformSay(const char *format, ...) {
     std::vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
     std::fprintf(stderr, "%s%s%s\n", name, *name ? ": " : "", text);
+}
+
+void displayLost(const char *format, ...) {
+    if (displayGone.exchange(true))
+        return;
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    platformSay("%s; ending the show", text);
+}
+
+bool displayWasLost() {
+    return displayGone.load();
 }
 
 const char *programName() {
@@ -126,10 +177,17 @@ void platformExit(int status) {
                      "exit=%.6f\n",
                      name, contextReadyAt, startTickAt, firstFrameAt, framesPresented,
                      monotonicSeconds());
-    audioClose();
+    if (displayWasLost())
+        status = 1;
+    // A sound server's device takes up to a request period to close: it is
+    // silenced first and closed once the window is gone.
+    audioSilence();
     videoClose();
+    audioClose();
     fontClose();
-    SDL_Quit();
+    // SDL's video would wait on a lost display server for ever.
+    if (!displayWasLost())
+        SDL_Quit();
     std::fflush(stdout);
     int signal = endSignal.load();
     if (signal) {

@@ -2,8 +2,9 @@
 // framebuffer, presentation, read-back and the window system's events.
 //
 // The picture is drawn into a framebuffer object of exactly the format the
-// show asks for (8-bit RGBA, 16-bit depth) and presented into a desktop-sized
-// full-screen window, scaled to fit and centred between black bars. No display
+// show asks for (8-bit RGBA, 16-bit depth) and presented into a monitor-sized
+// full-screen window or a resizable one (screen.cpp places it), scaled to fit
+// and centred between black bars at whatever size it has now. No display
 // mode is ever switched, so nothing has to be restored however the process
 // ends. Needs OpenGL 3.0 or GL_ARB_framebuffer_object for the blit.
 #include "platform/internal.h"
@@ -15,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
+#include <link.h>
 
 static SDL_Window *window;
 static SDL_GLContext context;
@@ -43,50 +46,26 @@ const char *platformError() {
     return errorText;
 }
 
-static bool isScreenDriver(const char *name) {
-    // These drivers draw where no one sees it; the show would run blind.
-    if (std::strcmp(name, "offscreen") == 0 || std::strcmp(name, "dummy") == 0 ||
-        std::strcmp(name, "evdev") == 0)
-        return false;
-    // Without either variable libwayland cannot connect and only complains.
-    if (std::strcmp(name, "wayland") == 0 && !std::getenv("WAYLAND_DISPLAY") &&
-        !std::getenv("XDG_RUNTIME_DIR"))
-        return false;
-    return true;
+// SDL is started once, whoever asks first: the show's options count the
+// monitors before the window is made.
+bool videoInit() {
+    if (SDL_WasInit(SDL_INIT_VIDEO))
+        return true;
+    char why[256];
+    return startVideoDriver(why, sizeof why) || fail("cannot open the display", why);
 }
 
-// SDL falls back to its offscreen driver when there is no screen, which would
-// run the show invisibly and report success; only drivers that show something
-// are tried here, unless the user or headless mode has chosen one.
-static bool initVideo() {
-    if (headlessRequested())
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-    if (headlessRequested() || std::getenv("SDL_VIDEODRIVER")) {
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
-            return true;
-        return fail("cannot open the display", SDL_GetError());
-    }
-    char why[256] = "";
-    for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
-        const char *name = SDL_GetVideoDriver(i);
-        if (!isScreenDriver(name))
-            continue;
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, name);
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
-            return true;
-        if (why[0])
-            continue;
-        if (std::strcmp(name, "x11") == 0 && std::getenv("DISPLAY"))
-            std::snprintf(why, sizeof why, "no X server answers at DISPLAY=%s",
-                          std::getenv("DISPLAY"));
-        else
-            std::snprintf(why, sizeof why, "%s: %s", name, SDL_GetError());
-    }
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-        std::snprintf(why, sizeof why, "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
-    else if (!why[0])
-        std::snprintf(why, sizeof why, "no video driver");
-    return fail("cannot open the display", why);
+static int pinLibrary(dl_phdr_info *info, size_t, void *) {
+    if (info->dlpi_name && info->dlpi_name[0])
+        dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    return 0;
+}
+
+// The GL driver and what it loaded stay until the process ends: unloading
+// them with the window would only drop the driver's own allocations on the
+// floor, unreachable and unfreed, and tear down llvmpipe's threads early.
+static void pinLoadedLibraries() {
+    dl_iterate_phdr(pinLibrary, nullptr);
 }
 
 static bool createWindow(int width, int height) {
@@ -100,24 +79,18 @@ static bool createWindow(int width, int height) {
         window = SDL_CreateWindow(programName(), 0, 0, width, height,
                                   SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     } else {
-        // Created at the desktop's size: without a window manager a full-screen
-        // request alone keeps the window at the size it was created with.
-        SDL_Rect desktop;
-        if (SDL_GetDisplayBounds(0, &desktop) != 0)
-            return fail("cannot open the display", SDL_GetError());
-        window = SDL_CreateWindow(programName(), desktop.x, desktop.y, desktop.w, desktop.h,
-                                  SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN_DESKTOP |
-                                      SDL_WINDOW_BORDERLESS);
+        window = screenCreateWindow(programName());
     }
     if (!window)
         return fail("cannot create the window", SDL_GetError());
-    if (!headlessRequested()) {
-        SDL_ShowCursor(SDL_DISABLE);
+    if (!headlessRequested())
         x11Attach(window);
-    }
     context = SDL_GL_CreateContext(window);
     if (!context)
         return fail("cannot create the OpenGL context", SDL_GetError());
+    pinLoadedLibraries();
+    if (!headlessRequested())
+        setSwapInterval();
     return true;
 }
 
@@ -176,7 +149,7 @@ bool platformOpenDisplay(int width, int height) {
     bool resized = headlessRequested() && headlessWidth > 0 && headlessHeight > 0;
     int pictureWidth = resized ? headlessWidth : width;
     int pictureHeight = resized ? headlessHeight : height;
-    if (!initVideo() || !createWindow(width, height) ||
+    if (!videoInit() || !createWindow(width, height) ||
         !createFrameBuffer(pictureWidth, pictureHeight)) {
         videoClose();
         return false;
@@ -186,8 +159,15 @@ bool platformOpenDisplay(int width, int height) {
 }
 
 // The GL work still queued (the last frame's clear) is finished first: Mesa's
-// llvmpipe can deadlock tearing down its threads while they rasterise.
+// llvmpipe can deadlock tearing down its threads while they rasterise. On a
+// display server that has gone away nothing is given back: SDL would wait for
+// the server's answers to its teardown for ever.
 void videoClose() {
+    if (displayWasLost()) {
+        context = nullptr;
+        window = nullptr;
+        return;
+    }
     if (context)
         glFinish();
     x11Close();
@@ -309,16 +289,23 @@ void platformReadFrame(unsigned char *rgba) {
 int platformEscapePressed() {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_QUIT)
+        if (event.type == SDL_QUIT) {
             quitRequested = true;
-        else if (event.type == SDL_KEYDOWN && (event.key.keysym.sym == SDLK_ESCAPE ||
-                                               event.key.keysym.scancode == SDL_SCANCODE_ESCAPE))
+            // SDL's Wayland driver reports a lost compositor as a quit.
+            if (waylandConnectionLost(window))
+                displayLost("lost the Wayland compositor");
+        } else if (event.type == SDL_KEYDOWN && (event.key.keysym.sym == SDLK_ESCAPE ||
+                                                 event.key.keysym.scancode == SDL_SCANCODE_ESCAPE))
             escapeLatched = true;
+        else if (event.type == SDL_AUDIODEVICEREMOVED && !event.adevice.iscapture)
+            audioDeviceRemoved(event.adevice.which);
     }
+    keepFullScreen(window);
     // SDL's keyboard state waits for the window to be given focus; the X
     // server knows at once.
     bool held = x11EscapeHeld() || SDL_GetKeyboardState(nullptr)[SDL_SCANCODE_ESCAPE] != 0;
-    bool pressed = escapeLatched || quitRequested || held || platformEndSignal() != 0;
+    bool pressed =
+        escapeLatched || quitRequested || held || platformEndSignal() != 0 || displayWasLost();
     escapeLatched = false;
     return pressed ? 1 : 0;
 }

@@ -1,13 +1,18 @@
 // The X11-only pieces, the one file that includes Xlib: the Escape key's state
-// asked of the server, and presentation through MIT-SHM.
+// asked of the server, the server's loss, and presentation through MIT-SHM.
 //
 // SDL's keyboard state only starts once the window has the focus; the server
 // knows at once whether Escape is down, so a key held at launch is seen at the
-// first poll. Pixel for pixel on a software renderer, a shared image is the
-// cheap way to the window: GL's own path is a flipped blit that llvmpipe draws
-// as a textured quad. A remote server, a visual whose pixels are not laid out
-// as GL_BGRA reads them, or a GL without GL_MESA_pack_invert falls back to
-// the blit.
+// first poll. The server's answer covers the whole keyboard, though, so it is
+// asked only while the window has the focus, or before it has ever had it (a
+// window manager gives it some time after the window is mapped); once the
+// user has moved to another window, Escape there is that window's.
+//
+// Pixel for pixel on a software renderer, a shared image is the cheap way to
+// the window: GL's own path is a flipped blit that llvmpipe draws as a
+// textured quad. A remote server, a visual whose pixels are not laid out as
+// GL_BGRA reads them, or a GL without GL_MESA_pack_invert falls back to the
+// blit.
 #include "platform/internal.h"
 
 #include <GL/gl.h>
@@ -27,11 +32,21 @@
 static Display *display;
 static ::Window window;
 static KeyCode escapeKey;
+static bool hadFocus;
 
 static XShmSegmentInfo segment;
 static XImage *sharedImage;
 static GC sharedGc;
 static bool attachFailed;
+
+static int onServerLost(Display *lost) {
+    displayLost("lost the X server at %s", DisplayString(lost));
+    return 0;
+}
+
+// Returning tells Xlib not to end the process: every later call on the dead
+// connection returns at once, and the show ends at its next Escape poll.
+static void onServerLostExit(Display *, void *) {}
 
 bool x11Attach(SDL_Window *sdlWindow) {
     SDL_SysWMinfo info;
@@ -41,15 +56,41 @@ bool x11Attach(SDL_Window *sdlWindow) {
     display = info.info.x11.display;
     window = info.info.x11.window;
     escapeKey = XKeysymToKeycode(display, XK_Escape);
+    hadFocus = false;
+    // Xlib's own answer to a lost server is its message and exit(1); this way
+    // the show says what happened and ends through its own exit.
+    XSetIOErrorHandler(onServerLost);
+    XSetIOErrorExitHandler(display, onServerLostExit, nullptr);
     return true;
 }
 
+// Without a window manager the focus stays PointerRoot and is never the
+// window's: the key is then asked for all along, as the show covers the screen.
+static bool keyboardIsOurs() {
+    ::Window focus;
+    int revert;
+    XGetInputFocus(display, &focus, &revert);
+    hadFocus = hadFocus || focus == window;
+    return focus == window || !hadFocus;
+}
+
 bool x11EscapeHeld() {
-    if (!display || !escapeKey)
+    if (!display || !escapeKey || displayWasLost() || !keyboardIsOurs())
         return false;
     char keys[32];
     XQueryKeymap(display, keys);
     return (keys[escapeKey / 8] & (1 << (escapeKey % 8))) != 0;
+}
+
+bool x11WindowRect(int rect[4]) {
+    XWindowAttributes attributes;
+    ::Window child;
+    if (!display || displayWasLost() || !XGetWindowAttributes(display, window, &attributes) ||
+        !XTranslateCoordinates(display, window, attributes.root, 0, 0, &rect[0], &rect[1], &child))
+        return false;
+    rect[2] = attributes.width;
+    rect[3] = attributes.height;
+    return true;
 }
 
 static int onAttachError(Display *, XErrorEvent *) {

@@ -10,6 +10,10 @@ bool x11EscapeHeld() {
     return false;
 }
 
+bool x11WindowRect(int[4]) {
+    return false;
+}
+
 bool x11OpenSharedPresent(int, int) {
     return false;
 }

@@ -9,6 +9,13 @@ PELMIRA_PACKAGES=(
     libx11-dev libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool libxtst6 x11-utils ffmpeg python3
+    xserver-xorg-video-dummy x11-xserver-utils
+    dpkg-dev file lintian man-db desktop-file-utils appstream
+    libwayland-dev
+    # real desktop pieces the end-to-end tests start: a sound server and its
+    # tools, a window manager and a compositing manager, a Wayland compositor
+    # and its X server, and dbus-launch, which a show must not leave running
+    pulseaudio pulseaudio-utils openbox xcompmgr weston xwayland dbus-x11
 )
 
 pelmira_install_missing() {

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "show/display.h"
 #include "show/playback.h"
+#include "show/show_options.h"
 #include "visuals/scenes.h"
 #include "visuals/textures.h"
 
@@ -41,12 +42,25 @@ int demoFrame(uint32_t now) {
     return 1;
 }
 
-void demoMain() {
+// Back to the state the show starts in, for --loop: the picture's render state
+// as it was before the first frame, the soundtrack from its beginning, and a
+// new start tick taken, as at the start, right after the sound has started.
+static void rewindShow(const ShowOptions &options) {
+    restoreStartState();
+    if (!options.mute)
+        restartPlayback();
+    demoClock.startTick = platformTicks();
+}
+
+void demoMain(const ShowOptions &options) {
     if (!buildShow()) {
         platformSay("%s", platformError());
         platformExit(1);
     }
-    startPlayback();
+    if (options.loop)
+        keepStartState();
+    if (!options.mute)
+        startPlayback();
     // Taken after the music is made, so the start-up never enters t.
     demoClock.startTick = platformTicks();
     if (platformEscapePressed())
@@ -54,8 +68,12 @@ void demoMain() {
 
     for (;;) {
         // The frame that reaches the end is cleared but never drawn or shown.
-        if (!demoFrame(platformTicks()))
-            platformExit(0);
+        if (!demoFrame(platformTicks())) {
+            if (!options.loop)
+                platformExit(0);
+            rewindShow(options);
+            continue;
+        }
         platformSwapBuffers();
         if (platformEscapePressed())
             platformExit(0);

@@ -31,5 +31,7 @@ bool buildShow();
 // drawFrame. Returns 0 when the show has ended at this reading.
 int demoFrame(uint32_t now);
 
-// The whole life of the show; ends the process.
-[[noreturn]] void demoMain();
+struct ShowOptions;
+
+// The whole life of the show, played as options ask; ends the process.
+[[noreturn]] void demoMain(const ShowOptions &options);

@@ -28,3 +28,14 @@ bool setupDisplay() {
     glFogi(GL_FOG_DENSITY, 1);
     return true;
 }
+
+// The attribute stack holds every piece of state the scenes touch; the
+// matrices they change are loaded afresh each frame or pushed and popped.
+void keepStartState() {
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+}
+
+void restoreStartState() {
+    glPopAttrib();
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+}

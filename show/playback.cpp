@@ -6,3 +6,7 @@
 void startPlayback() {
     platformPlaySound(&waveImage);
 }
+
+void restartPlayback() {
+    platformRestartSound();
+}

@@ -9,6 +9,7 @@ import re
 import resource
 import signal
 import struct
+import stat
 import subprocess
 import sys
 import tempfile
@@ -19,6 +20,7 @@ import zlib
 
 TOOL = os.environ["CAPTURE_TOOL"]
 GOLDEN = os.environ["GOLDEN_DIR"]
+FAKES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake_encoder")
 
 
 def capture(*args, env=None, **kw):
@@ -58,6 +60,24 @@ def decode(path, width, height):
                          check=True).stdout
     size = width * height * 3
     return [out[i:i + size] for i in range(0, len(out), size)]
+
+
+def as_nobody(umask, threads=None):
+    """A preexec_fn that runs the tool as an ordinary user."""
+    def switch():
+        if threads:
+            resource.setrlimit(resource.RLIMIT_NPROC, (threads, threads))
+        os.umask(umask)
+        os.setgid(65534)
+        os.setuid(65534)
+    return switch
+
+
+def wait_for(condition, timeout=120):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert time.monotonic() < deadline, "waited too long"
+        time.sleep(0.05)
 
 
 def fnv1a(data):
@@ -229,6 +249,60 @@ class Capture(unittest.TestCase):
                          r"\([\d.]+ fps\): .*%d\.png \d+ kB\n$")
 
     def test_refusals_exit_2_with_one_line_and_a_hint(self):
+        wide = "v%099999999999999999999d.png"
+        for args in (["--fps", "abc", "x.mp4"], ["--fps", "0", "x.mp4"], ["x.png"],
+                     ["--at", "5", "x.mp4"], ["--at", "40", "x.png"], ["--from", "-1", "x.mp4"],
+                     ["--from", "5", "--to", "4", "x.mp4"], ["x.avi"], ["x-%s.png"], ["--bogus"],
+                     [], ["a.wav", "b.wav"], ["--fps"], ["--help=x"], ["-x", "a.wav"],
+                     ["--at", "1", "--hashes", "h", "x.wav"], [wide], ["v%02147483648d.png"],
+                     ["--to", "0.5", "--hashes", "v.mp4", "v.mp4"],
+                     ["--at", "1", "--hashes", "p.png", "p.png"],
+                     ["--hashes", "002.png", "%03d.png"]):
+            result = capture(*[a if a.startswith("-") or a[0].isdigit() else self.path(a)
+                               for a in args])
+            self.assertEqual((result.returncode, result.stdout), (2, ""), args)
+            message, hint = result.stderr.splitlines()
+            self.assertTrue(message.startswith("pelmira-capture: "), args)
+            self.assertEqual(hint, "Try 'pelmira-capture --help' for more information.")
+        for option in ("--help", "--version"):
+            result = capture(option)
+            self.assertEqual((result.returncode, result.stderr), (0, ""), option)
+            self.assertIn("pelmira-capture", result.stdout)
+        self.assertEqual(os.listdir(self.folder), [])
+
+    def test_outputs_are_whole_kept_as_they_were_and_named_as_asked(self):
+        # Devices and pipes are written in place, never replaced.
+        self.assertEqual(capture("--to", "0.02", "--hashes", "/dev/null").returncode, 0)
+        self.assertTrue(stat.S_ISCHR(os.stat("/dev/null").st_mode))
+        result = capture("--to", "0.02", "--hashes", "/dev/stdout")
+        self.assertTrue(result.returncode == 0 and result.stdout.startswith("# "), result)
+        # A link stays a link; a replaced file keeps its mode and owner.
+        with open(self.path("old.png"), "w") as f:
+            f.write("old")
+        os.chmod(self.path("old.png"), 0o600)
+        os.chown(self.path("old.png"), 65534, 65534)
+        os.symlink("old.png", self.path("link.png"))
+        self.assertEqual(capture("--at", "1", self.path("link.png")).returncode, 0)
+        self.assertTrue(os.path.islink(self.path("link.png")))
+        st = os.stat(self.path("old.png"))
+        self.assertEqual((stat.S_IMODE(st.st_mode), st.st_uid, st.st_gid), (0o600, 65534, 65534))
+        with open(self.path("old.png"), "rb") as f:
+            self.assertEqual(f.read(4), b"\x89PNG")
+        # Names that look like protocols or options, and names at the length limit.
+        os.mkdir(self.path("-dir"))
+        for name in ("12:30.mkv", "file:out.mkv", "-dir/x.mkv", "a" * 247 + ".mkv"):
+            result = capture("--to", "0.1", "--", name, cwd=self.folder)
+            self.assertEqual(result.returncode, 0, (name, result.stderr))
+            self.assertTrue(os.path.getsize(os.path.join(self.folder, name)) > 0, name)
+        # A strict umask as an ordinary user: the file gets what the umask leaves.
+        os.chmod(self.folder, 0o777)
+        result = capture("--to", "0.1", self.path("u.mp4"), preexec_fn=as_nobody(0o277),
+                         env={**os.environ, "MESA_SHADER_CACHE_DISABLE": "true"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("u.mp4")).st_mode), 0o400)
+        self.assertFalse([n for n in os.listdir(self.folder) if n.startswith(".")])
+
+    def test_refusals_exit_2_with_one_line_and_a_hint(self):
         for args in (["--fps", "abc", "x.mp4"], ["--fps", "0", "x.mp4"], ["x.png"],
                      ["--at", "5", "x.mp4"], ["--at", "40", "x.png"], ["--from", "-1", "x.mp4"],
                      ["--from", "5", "--to", "4", "x.mp4"], ["x.avi"], ["x-%s.png"], ["--bogus"],
@@ -271,21 +345,99 @@ class Capture(unittest.TestCase):
                              env=no_gl)
             self.assertEqual(result.returncode, 1, result.stderr)
             self.assertRegex(result.stderr, r"^pelmira-capture: cannot [^\n]+\n$")
-        # A directory in the way is refused only at the rename; a file too
-        # large for the limit at the write (SIGXFSZ ignored gives EFBIG).
+        # An output in the way is said before any work, and nothing else is
+        # written; a file too large for the limit at the write (SIGXFSZ
+        # ignored gives EFBIG).
         os.mkdir(self.path("taken.wav"))
         with open(self.path("old.wav"), "w") as f:
             f.write("old")
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         small = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
-        for name, error, limit in (("taken.wav", "Is a directory", None),
-                                   ("old.wav", "File too large", small)):
-            result = capture(self.path(name), preexec_fn=limit, restore_signals=False)
-            self.assertEqual(result.returncode, 1, name)
+        for args, name, error, limit in (
+                (["taken.wav"], "taken.wav", "Is a directory", None),
+                (["--hashes", "taken.wav", "--to", "10", "x.mp4"], "taken.wav", "Is a directory",
+                 None),
+                (["old.wav"], "old.wav", "File too large", small)):
+            result = capture(*[a if a.startswith("-") or a[0].isdigit() else self.path(a)
+                               for a in args], preexec_fn=limit, restore_signals=False)
+            self.assertEqual(result.returncode, 1, args)
             self.assertIn(f"'{self.path(name)}': {error}", result.stderr)
         self.assertEqual(sorted(os.listdir(self.folder)), ["old.wav", "taken.wav"])
         with open(self.path("old.wav")) as f:
             self.assertEqual(f.read(), "old")
+        # No thread for the writer (root is not held to the limit, nobody is).
+        # LeakSanitizer would need a thread of its own at exit.
+        os.chmod(self.folder, 0o777)
+        result = capture("--to", "0.1", "--hashes", self.path("h"), env={
+            **os.environ, "LP_NUM_THREADS": "0", "MESA_SHADER_CACHE_DISABLE": "true",
+            "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"},
+            preexec_fn=as_nobody(0o022, threads=1))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("cannot start the frame writer thread", result.stderr)
+        self.assertEqual(sorted(os.listdir(self.folder)), ["old.wav", "taken.wav"])
+
+    def test_reference_files_are_read_strictly(self):
+        hashes = self.path("ref")
+        self.assertEqual(capture("--to", "0.1", "--hashes", hashes).returncode, 0)
+        with open(hashes) as f:
+            lines = f.readlines()
+        for text, expected, said in (
+                ("".join(l for l in lines if not l.startswith("sound")), 0, "no soundtrack hash"),
+                (lines[1] + lines[2] + "9" * 300 + "\n", 1, "not a frame hash line"),
+                (lines[1] + lines[2] + lines[2], 1, "not a frame hash line"),
+                ("# nothing\n", 1, "holds no frame hashes")):
+            with open(hashes, "w") as f:
+                f.write(text)
+            result = capture("--to", "0.1", "--verify", hashes)
+            self.assertEqual(result.returncode, expected, result.stderr)
+            self.assertIn(said, result.stderr)
+        result = capture("--to", "0.1", "--verify", self.folder)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Is a directory", result.stderr)
+
+    def test_faults_end_the_capture_with_a_reason_and_leave_nothing(self):
+        # A full disk while the encoder writes its trailer: ffmpeg says so and
+        # exits 0, the check of its video does not.
+        disk = self.path("disk")
+        os.mkdir(disk)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", disk],
+                                 capture_output=True).returncode == 0
+        if mounted:
+            self.addCleanup(subprocess.run, ["umount", disk])
+            result = capture("--to", "2", os.path.join(disk, "x.mkv"))
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("x.mkv' is not whole", result.stderr)
+            self.assertEqual(os.listdir(disk), [])
+        # Encoders that stall, hang, write nothing or die; then each end signal
+        # while the encoder waits, and before anything has begun.
+        mark = os.path.join(disk, "all-taken")
+        fake = {**os.environ, "PATH": FAKES + ":" + os.environ["PATH"],
+                "PELMIRA_ENCODER_TIMEOUT": "2", "FAKE_MARK": mark}
+        for mode, said in (("stall", "took nothing for 2 s"), ("hang", "did not finish within"),
+                           ("nothing", "is not whole (it is empty)"),
+                           ("die", "stopped taking frames: it exited with status 3")):
+            result = capture("--to", "1", self.path("x.mp4"), env={**fake, "FAKE_ENCODER": mode})
+            self.assertEqual(result.returncode, 1, mode)
+            self.assertIn(said, result.stderr)
+        for sig in (signal.SIGHUP, signal.SIGINT, signal.SIGTERM, signal.SIGQUIT):
+            # Mid-render with the encoder stuck, while the encoder finishes,
+            # and at once.
+            for mode, args, ready in (
+                    ("stall", ["--to", "5", "x.mp4"],
+                     lambda: any(n.endswith(".wav") for n in os.listdir(self.folder))),
+                    ("hang", ["--to", "1", "x.mp4"], lambda: os.path.exists(mark)),
+                    ("", ["s.wav"], lambda: True)):
+                proc = subprocess.Popen([TOOL, *args], cwd=self.folder, stderr=subprocess.DEVNULL,
+                                        env={**fake, "FAKE_ENCODER": mode,
+                                             "PELMIRA_ENCODER_TIMEOUT": "600"},
+                                        preexec_fn=lambda: resource.setrlimit(
+                                            resource.RLIMIT_CORE, (0, 0)))
+                wait_for(ready)
+                proc.send_signal(sig)
+                self.assertEqual(proc.wait(timeout=60), -sig, (sig, mode))
+                if os.path.exists(mark):
+                    os.unlink(mark)
+        self.assertEqual(os.listdir(self.folder), ["disk"], "no final file, no temporaries")
 
     def test_interrupted_video_leaves_nothing_behind(self):
         for sig in (signal.SIGINT, signal.SIGTERM):

@@ -2,6 +2,7 @@
 // canvas, the subframe mean, and colours through ffmpeg and back. Every frame
 // of the show is grey, where swapped or misplaced chroma planes, a wrong
 // matrix or a wrong range tag would not show: these use coloured pictures.
+#include "tools/child_process.h"
 #include "tools/encoder.h"
 #include "tools/frame_average.h"
 #include "tools/temp_file.h"
@@ -213,11 +214,11 @@ TEST(EncoderColours, ComeBackFromEveryFormAsFed) {
         (pipe == PIPE_YUV420   ? toYuv420
          : pipe == PIPE_YUV444 ? toYuv444
                                : toBgr0)(p.rgba.data(), p.format, frame.data());
-        EncoderProcess encoder;
-        ASSERT_TRUE(encoder.start(encoderArguments(job))) << c.name;
+        ChildProcess encoder;
+        ASSERT_TRUE(encoder.start(encoderArguments(job), true, false)) << c.name;
         for (int k = 0; k < 2; ++k)
             ASSERT_TRUE(encoder.write(frame.data(), frame.size())) << c.name;
-        ASSERT_TRUE(encoder.finish()) << c.name;
+        ASSERT_TRUE(encoder.wait()) << c.name;
 
         const int cw = p.format.canvasWidth, ch = p.format.canvasHeight;
         std::vector<unsigned char> rgb = decodeFirstFrame(job.temp, (size_t)cw * ch * 3);

@@ -4,7 +4,10 @@ import ctypes
 import ctypes.util
 import os
 import re
+import shutil
 import subprocess
+import tempfile
+import threading
 import time
 
 # Release builds may hold the show to its promptness; the sanitizer build is
@@ -45,11 +48,21 @@ class Xvfb:
         with os.fdopen(read_end) as f:
             self.display = ":" + f.readline().strip()
         check(self.display != ":", "Xvfb did not start")
+        self.started()
+
+    def started(self):
+        """Bookkeeping once the server runs, for this and other servers."""
+        self.helpers = []
+        # Marks the environment of everything started here, and so of
+        # whatever that starts in turn, on a machine that other runs share.
+        self.mark = f"{os.getpid()}-{self.proc.pid}"
 
     def env(self, **extra):
-        env = {k: v for k, v in os.environ.items() if k != "WAYLAND_DISPLAY"}
+        # As on a machine without a session bus, which libdbus would start.
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS")}
         return {**env, "DISPLAY": self.display, "SDL_AUDIODRIVER": "dummy",
-                "PELMIRA_TIMING": "1", **extra}
+                "PELMIRA_TIMING": "1", "PELMIRA_TEST_SERVER": self.mark, **extra}
 
     def run(self, *args):
         return subprocess.run(args, env=self.env(), capture_output=True, timeout=60)
@@ -58,14 +71,21 @@ class Xvfb:
         return subprocess.Popen([program, *args], env=self.env(**extra), stderr=subprocess.PIPE,
                                 text=True)
 
-    def grab(self):
-        """The screen in grey levels, a byte a pixel, rows top first."""
-        pixels = self.run("ffmpeg", "-loglevel", "error", "-f", "x11grab", "-video_size",
-                          self.screen, "-i", self.display, "-frames:v", "1", "-f", "rawvideo",
-                          "-pix_fmt", "gray", "-").stdout
-        width, height = map(int, self.screen.split("x"))
+    def grab(self, area=None):
+        """The screen, or the area (width, height, left, top) of it, in grey
+        levels, a byte a pixel, rows top first, without the pointer."""
+        return self.grab_timed(area)[0]
+
+    def grab_timed(self, area=None):
+        """What grab() gives, and the monotonic times between which it was
+        taken."""
+        width, height, left, top = area or (*map(int, self.screen.split("x")), 0, 0)
+        before = time.monotonic()
+        pixels = self.run("ffmpeg", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
+                          "-video_size", f"{width}x{height}", "-i", f"{self.display}+{left},{top}",
+                          "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray", "-").stdout
         check(len(pixels) == width * height, "could not grab the screen")
-        return pixels
+        return pixels, (before, time.monotonic())
 
     def covered(self):
         """True once no 8x8 tile of the (white, -wr) root shows through."""
@@ -85,12 +105,115 @@ class Xvfb:
         """Presses a key through XTest and keeps it down until release()."""
         return HeldKey(self.display, keysym)
 
+    def grab_picture(self, brightness=40):
+        """grab_timed once the screen shows more than a dark frame: a mean grey
+        level of at least brightness, so a picture tells frames apart."""
+        def bright():
+            pixels, taken = self.grab_timed()
+            return sum(pixels[::97]) / len(pixels[::97]) >= brightness and (pixels, taken)
+        return wait_until(bright, "a bright picture", timeout=90)
+
+    def start_helper(self, *command, **extra):
+        """A desktop program (window manager, compositor...) on this server,
+        ended before the server."""
+        helper = subprocess.Popen(command, env=self.env(**extra), stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        self.helpers.append(helper)
+        return helper
+
+    def start_window_manager(self, *command):
+        wm = self.start_helper(*command)
+        wait_until(lambda: wm.poll() is not None or b"window id" in self.run(
+            "xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout, command[0])
+        check(wm.poll() is None, command[0] + " did not start")
+        return wm
+
+    def leftovers(self):
+        """Processes still running that this server's programs started, their
+        helpers aside."""
+        mark, ours = f"PELMIRA_TEST_SERVER={self.mark}\0".encode(), {h.pid for h in self.helpers}
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    environ = b"\0" + f.read() + b"\0"
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    command = f.read().replace(b"\0", b" ").decode(errors="replace")
+            except OSError:
+                continue
+            if b"\0" + mark in environ and int(pid) not in ours:
+                found.append(command)
+        return found
+
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
+        for helper in self.helpers:
+            helper.terminate()
+            helper.wait()
         self.proc.terminate()
         self.proc.wait()
+
+
+# Pictures are compared cell by cell: the mean grey of each of 100x75 cells,
+# 8x8 pixels of an 800x600 frame, so thin text counts as much as it shows.
+GRID = (100, 75)
+BLACK = bytes(GRID[0] * GRID[1])
+
+
+def capture_frames(capture, start, end, fps=20):
+    """The capture tool's frames for start <= t < end as (t, cells), the
+    cells' grey levels rows top first."""
+    with tempfile.TemporaryDirectory() as directory:
+        subprocess.run([capture, "--fps", str(fps), "--from", f"{max(start, 0):.3f}", "--to",
+                        f"{end:.3f}", os.path.join(directory, "%05d.png")], check=True,
+                       timeout=120, capture_output=True)
+        numbers = sorted(int(name[:5]) for name in os.listdir(directory))
+        raw = subprocess.run(["ffmpeg", "-loglevel", "error", "-start_number", str(numbers[0]),
+                              "-i", os.path.join(directory, "%05d.png"), "-vf",
+                              f"scale={GRID[0]}:{GRID[1]}:flags=area", "-f", "rawvideo",
+                              "-pix_fmt", "gray", "-"], capture_output=True, check=True).stdout
+    size = len(BLACK)
+    return [(k / fps, raw[i * size:(i + 1) * size]) for i, k in enumerate(numbers)]
+
+
+def screen_cells(screen, width, height):
+    """The cells of the picture a width x height screen shows scaled to fit
+    and centred."""
+    scale = min(width / 800, height / 600)
+    w, h = round(800 * scale), round(600 * scale)
+    left, top = (width - w) // 2, (height - h) // 2
+    cells, (columns, rows) = [], GRID
+    for r in range(rows):
+        y0, y1 = top + r * h // rows, top + (r + 1) * h // rows
+        for c in range(columns):
+            x0, x1 = left + c * w // columns, left + (c + 1) * w // columns
+            cell = sum(sum(screen[y * width + x0:y * width + x1]) for y in range(y0, y1))
+            cells.append(cell / ((y1 - y0) * (x1 - x0)))
+    return cells
+
+
+def picture_error(cells, frame):
+    """Mean grey-level difference, cell by cell, of screen_cells and a frame's."""
+    return sum(abs(a - b) for a, b in zip(cells, frame)) / len(frame)
+
+
+def check_picture(shots, width, height, start, capture):
+    """Of the screens grabbed as Xvfb.grab_timed gives them (a window manager
+    may show one mid-transition), one shows a frame the capture tool draws for
+    the time it was taken on the show's clock, which started at the monotonic
+    time start (the frame on screen may be a few frames old)."""
+    frames = capture_frames(capture, min(t[0] for _, t in shots) - start - 0.4,
+                            max(t[1] for _, t in shots) - start + 0.1)
+    results = []
+    for screen, (first, last) in shots:
+        cells = screen_cells(screen, width, height)
+        near = [(t, f) for t, f in frames if first - start - 0.4 <= t < last - start + 0.1]
+        best = min((picture_error(cells, f), t) for t, f in near)
+        results.append((best, picture_error(cells, BLACK)))
+    check(any(best[0] < 6 and blank > 4 * best[0] for best, blank in results),
+          f"no screen matches a frame of its time: (best, black) {results}")
 
 
 class HeldKey:
@@ -129,3 +252,183 @@ def finish(show, timeout):
         check(False, f"the show did not end within {timeout} s")
     timing = re.search(r"start_tick=(\S+) first_frame=\S+ frames=(\d+) exit=(\S+)", err)
     return show.returncode, err, timing and (float(timing[1]), int(timing[2]), float(timing[3]))
+
+
+class PulseAudio:
+    """A private PulseAudio server: its own runtime directory, one null sink at
+    the soundtrack's format (44.1 kHz mono, so the sink's monitor gives back the
+    very bytes played), clients let in without a cookie."""
+
+    RATE = 44100
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="pelmira-pulse-")
+        self.socket = os.path.join(self.dir, "native")
+        script = os.path.join(self.dir, "default.pa")
+        with open(script, "w") as f:
+            f.write("load-module module-native-protocol-unix auth-anonymous=1 "
+                    f"socket={self.socket}\n"
+                    f"load-module module-null-sink sink_name=speaker rate={self.RATE} channels=1\n"
+                    "set-default-sink speaker\n")
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        env.update(HOME=self.dir, XDG_RUNTIME_DIR=self.dir, PULSE_RUNTIME_PATH=self.dir,
+                   DBUS_SESSION_BUS_ADDRESS="disabled:")
+        self.proc = subprocess.Popen(
+            ["pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1",
+             "--use-pid-file=no", "--log-target=stderr"], env=env, stderr=subprocess.DEVNULL)
+        wait_until(lambda: self.proc.poll() is not None or subprocess.run(
+            ["pactl", "info"], env=self.env(os.environ), capture_output=True).returncode == 0,
+                   "the PulseAudio server")
+        check(self.proc.poll() is None, "PulseAudio did not start")
+
+    def env(self, base=None):
+        return {**(base or {}), "SDL_AUDIODRIVER": "pulseaudio",
+                "PULSE_SERVER": "unix:" + self.socket}
+
+    def record(self):
+        return Recording(self)
+
+    def playing(self):
+        """True once a client plays into the sink."""
+        return subprocess.run(["pactl", "list", "short", "sink-inputs"], env=self.env(os.environ),
+                              capture_output=True).stdout.strip() != b""
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Recording:
+    """The sink's monitor as the speaker hears it, with the monotonic time of
+    its first sample: each read of n samples so far arrived no earlier than
+    sample n was played, so the smallest (arrival - n / rate) is the time of
+    sample 0, late by parec's least delivery delay (a few ms)."""
+
+    def __init__(self, pulse):
+        self.rate = pulse.RATE
+        self.proc = subprocess.Popen(
+            ["parec", "-d", "speaker.monitor", "--format=s16le", f"--rate={self.rate}",
+             "--channels=1", "--latency-msec=5"], env=pulse.env(dict(os.environ)),
+            stdout=subprocess.PIPE)
+        self.chunks = []
+        self.start = float("inf")
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+        # An idle null sink renders in two-second blocks; once the monitor
+        # delivers, it has taken up the recording's short latency.
+        wait_until(lambda: self.chunks or self.proc.poll() is not None, "the sink's monitor")
+        check(self.chunks, "parec did not record")
+
+    def _read(self):
+        got = 0
+        while True:
+            chunk = os.read(self.proc.stdout.fileno(), 65536)
+            arrived = time.monotonic()
+            if not chunk:
+                return
+            got += len(chunk)
+            self.chunks.append(chunk)
+            self.start = min(self.start, arrived - got // 2 / self.rate)
+
+    def stop(self):
+        """The recorded samples as bytes."""
+        self.proc.terminate()
+        self.proc.wait()
+        self.thread.join()
+        return b"".join(self.chunks)
+
+
+def follow_soundtrack(recorded, soundtrack, block=1024):
+    """Where each block of the soundtrack (s16 mono bytes) lies in a recording:
+    a list of (block's first frame, its frame in the recording, or None where
+    it is missing or damaged). Silent blocks cannot be placed and are left out.
+    Each block is looked for within two seconds of where the one before was
+    found, so the pattern's repeats further away cannot be mistaken for it."""
+    size, placed, lag = block * 2, [], None
+    for start in range(0, len(soundtrack) - size + 1, size):
+        piece = soundtrack[start:start + size]
+        if not any(piece):
+            continue
+        if lag is None:
+            lo, hi = 0, len(recorded)
+        else:
+            lo, hi = max(0, start + lag - 176400), start + lag + 176400 + size
+        at = recorded.find(piece, lo, hi)
+        while at >= 0 and at % 2:
+            at = recorded.find(piece, at + 1, hi)
+        if at >= 0:
+            lag = at - start
+        placed.append((start // 2, at // 2 if at >= 0 else None))
+    return placed
+
+
+def sound_against_clock(placed, recording_start, start_tick, rate=PulseAudio.RATE):
+    """From follow_soundtrack's blocks: the gaps (blocks missing or the
+    soundtrack's place in the recording moving, counted once per break) and
+    the offset of each placed block against the show's clock in seconds,
+    positive when the sound is late."""
+    gaps, offsets, lag, broken = 0, [], None, False
+    for frame, at in placed:
+        if at is None:
+            broken = lag is not None
+            continue
+        gaps += lag is not None and (broken or at - frame != lag)
+        lag, broken = at - frame, False
+        offsets.append(recording_start + at / rate - (start_tick + frame / rate))
+    return gaps, offsets
+
+
+class Weston:
+    """A Wayland compositor in a runtime directory of its own: weston's X11
+    back end inside an Xvfb (a seat: that server's keyboard), or its headless
+    one (no seat at all)."""
+
+    SOCKET = "wayland-pelmira"
+
+    def __init__(self, x=None, xwayland=False):
+        self.runtime = tempfile.mkdtemp(prefix="pelmira-wayland-")
+        command = ["weston", "--socket=" + self.SOCKET, "--idle-time=0"]
+        if xwayland:
+            command.append("--xwayland")
+        if x:
+            width, height = x.screen.split("x")
+            command += ["--backend=x11-backend.so", "--width=" + width, "--height=" + height]
+            env = x.env(XDG_RUNTIME_DIR=self.runtime)
+        else:
+            command.append("--backend=headless-backend.so")
+            env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+            env["XDG_RUNTIME_DIR"] = self.runtime
+        self.log = os.path.join(self.runtime, "weston.log")
+        self.proc = subprocess.Popen(command + ["--log=" + self.log], env=env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        socket = os.path.join(self.runtime, self.SOCKET)
+        wait_until(lambda: self.proc.poll() is not None or os.path.exists(socket), "weston")
+        check(self.proc.poll() is None, "weston did not start")
+
+    def xwayland_display(self):
+        """The X display weston's Xwayland listens on."""
+        def listening():
+            with open(self.log) as f:
+                found = re.search(r"xserver listening on display (:\d+)", f.read())
+            return found and found[1]
+        return wait_until(listening, "Xwayland")
+
+    def env(self, base):
+        return {**base, "XDG_RUNTIME_DIR": self.runtime, "WAYLAND_DISPLAY": self.SOCKET}
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait()
+        shutil.rmtree(self.runtime, ignore_errors=True)

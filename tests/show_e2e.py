@@ -56,11 +56,15 @@ def case_signals():
 def case_no_display():
     env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "DISPLAY")}
     with tempfile.TemporaryDirectory() as runtime:
-        for extra in ({}, {"XDG_RUNTIME_DIR": runtime}, {"DISPLAY": ":99"}):
+        # Each with the display it names, if any, to be named in the message.
+        cases = (({}, ""), ({"XDG_RUNTIME_DIR": runtime}, ""), ({"DISPLAY": ":99"}, ":99"),
+                 ({"XDG_RUNTIME_DIR": runtime, "WAYLAND_DISPLAY": "nothing"}, "nothing"))
+        for extra, names in cases:
             show = subprocess.run([PELMIRA], env={**env, **extra}, capture_output=True, text=True,
                                   timeout=30)
             check(show.returncode == 1 and re.fullmatch(r"pelmira: cannot open the display: .+\n",
-                                                        show.stderr), f"said {show.stderr!r}")
+                                                        show.stderr) and names in show.stderr,
+                  f"said {show.stderr!r}")
 
 
 def case_disk_audio():
@@ -85,6 +89,30 @@ def case_disk_audio():
         check(0 <= lead <= 32768 and not any(got[:lead]), f"the soundtrack starts at byte {lead}")
         check(got[lead:lead + len(samples)] == samples, "the device's bytes differ")
         check(not any(got[lead + len(samples):]), "the soundtrack did not end in silence")
+
+
+def case_closed_descriptors():
+    # Started without stdout and stderr, whose messages would otherwise go to
+    # whatever took descriptor 2 next: the X connection.
+    close_all = lambda: [os.close(fd) for fd in (1, 2)]
+    with Xvfb("800x600", "-wr") as x, tempfile.TemporaryDirectory() as directory:
+        for end in ("Escape", signal.SIGTERM):
+            show = subprocess.Popen([PELMIRA], env=x.env(SDL_AUDIODRIVER="disk"),
+                                    preexec_fn=close_all, cwd=directory)
+            wait_until(lambda: show.poll() is not None or x.covered(), "the show's picture")
+            check(show.poll() is None, f"the show ended by itself with {show.returncode}")
+            if end == "Escape":
+                x.run("xdotool", "key", "Escape")
+            else:
+                show.send_signal(end)
+            status = wait_until(lambda: show.poll() is not None and [show.returncode],
+                                f"the show to end on {end}", timeout=30)[0]
+            check(status == (0 if end == "Escape" else -end), f"{end}: status {status}")
+    with tempfile.TemporaryDirectory() as directory:
+        frame = os.path.join(directory, "x.png")
+        status = subprocess.run([CAPTURE, "--at", "1", frame], timeout=120,
+                                preexec_fn=lambda: [os.close(fd) for fd in (0, 1, 2)]).returncode
+        check(status == 0 and os.path.getsize(frame) > 0, f"the capture gave {status}")
 
 
 def case_full_run():

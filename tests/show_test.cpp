@@ -7,6 +7,7 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -83,4 +84,43 @@ TEST(SetupDisplay, DrawsAtTheHeadlessSizeTheCaptureGives) {
     std::vector<unsigned char> rgba(1600 * 1200 * 4);
     platformReadFrame(rgba.data());
     EXPECT_EQ(std::count(rgba.begin(), rgba.end(), 255), (long)rgba.size());
+}
+
+// --loop: after restoreStartState every frame of a second pass is the first
+// pass's, whatever state the frames before left behind.
+TEST(Loop, SecondPassDrawsTheFirstPassFrames) {
+    platformRequestHeadless();
+    ASSERT_TRUE(buildShow()) << platformError();
+    keepStartState();
+    static unsigned char pixels[SCREEN_WIDTH * SCREEN_HEIGHT * 4];
+    std::vector<uint64_t> passes[2];
+    for (auto &hashes : passes) {
+        // Every scene, and the frame that ends the show.
+        for (uint32_t tick = 0; tick <= 31000; tick += 1000) {
+            demoFrame(tick);
+            platformReadFrame(pixels);
+            uint64_t hash = 0xCBF29CE484222325u;
+            for (unsigned char byte : pixels)
+                hash = (hash ^ byte) * 0x100000001B3u;
+            hashes.push_back(hash);
+        }
+        // What scenes switch: fog, blending, depth test, colour, texture.
+        glEnable(GL_FOG);
+        glEnable(GL_BLEND);
+        glDisable(GL_DEPTH_TEST);
+        glColor4ub(0, 0, 0, 0);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        restoreStartState();
+    }
+    for (size_t k = 0; k < passes[0].size(); ++k)
+        EXPECT_EQ(passes[0][k], passes[1][k]) << "frame at " << k << " s";
+}
+
+// Headless (the capture tool) needs no window system, whatever driver the
+// user's environment names for the desktop.
+TEST(SetupDisplay, HeadlessIgnoresTheDesktopsDriver) {
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    unsetenv("DISPLAY");
+    platformRequestHeadless();
+    ASSERT_TRUE(setupDisplay()) << platformError();
 }

@@ -1,5 +1,5 @@
 // The three images and their upload, in a real offscreen GL context.
-#include "tests/gl_context.h"
+#include "platform/platform.h"
 #include "visuals/textures.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +66,8 @@ TEST(TextTexture, HangsFromRow128CentredOnColumn128) {
 }
 
 TEST(UploadTextures, NamesHoldTheirImagesWithFullMipChainsAndDefaultState) {
-    ASSERT_TRUE(openTestContext(64, 64));
+    platformRequestHeadless();
+    ASSERT_TRUE(platformOpenDisplay(64, 64)) << platformError();
     makeGlowTexture();
     makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
     makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
@@ -89,7 +90,6 @@ TEST(UploadTextures, NamesHoldTheirImagesWithFullMipChainsAndDefaultState) {
         }
     }
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-    closeTestContext();
 }
 
 // Run alone, with a fontconfig set-up that knows no fonts.

@@ -13,7 +13,8 @@
 static int writeSoundtrack(const std::string &path) {
     renderMusic(waveImage.samples);
     if (!writeFileAtomically(path, &waveImage, sizeof waveImage)) {
-        reportCannotWrite(path, errno);
+        if (!platformEndSignal())
+            reportCannotWrite(path, errno);
         return STATUS_FAILED;
     }
     return STATUS_OK;

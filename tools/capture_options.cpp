@@ -3,8 +3,10 @@
 #include "platform/platform.h"
 #include "show/demo_main.h"
 #include "tools/picture_options.h"
+#include "tools/temp_file.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -61,7 +63,13 @@ void printUsage() {
         "OUTPUT may be left out with --hashes or --verify. Frame k is what the show draws\n"
         "when its clock reads k * 1000 / RATE ms, rounded, every frame drawn in order from\n"
         "the first. Files are written under a temporary name beside them and renamed once\n"
-        "complete, so an interrupted or failed capture leaves no partial file.\n"
+        "complete, so an interrupted or failed capture leaves no partial file (only\n"
+        "SIGKILL can leave a temporary behind); a device or a pipe is written in place\n"
+        "once the bytes are complete. A video is put in place only once ffprobe reads\n"
+        "back every frame.\n"
+        "\n"
+        "Environment: PELMIRA_ENCODER_TIMEOUT, seconds ffmpeg may take no frame or keep\n"
+        "running after the last one before the capture stops it (default 60).\n"
         "\n"
         "Exit status: 0 on success, 1 on a failure or a mismatch, 2 on a bad command line.\n",
         CAPTURE_PROGRAM, (double)SHOW_LENGTH, PICTURE_USAGE);
@@ -89,6 +97,19 @@ bool parseSeconds(const char *text, double *seconds) {
     return true;
 }
 
+// True if the hash file would overwrite the output or one of its frames.
+bool sharesAFile(const CaptureOptions &o) {
+    const CaptureJob &job = o.job;
+    if (job.hashes.empty())
+        return false;
+    if (job.output != OUTPUT_PNG_SEQUENCE)
+        return sameFile(job.path, job.hashes);
+    for (long k = 0, total = showFrames(job.rate); k < total; ++k)
+        if (sameFile(frameName(job.path, k), job.hashes))
+            return true;
+    return false;
+}
+
 // The times asked for, before they are turned into frames.
 struct Times {
     double from = 0.0, to = SHOW_LENGTH, at = -1.0;
@@ -114,7 +135,11 @@ int settleOutput(const std::string &out, const Times &times, CaptureOptions *o) 
     } else if (out.find('%') != std::string::npos) {
         if (!isFramePattern(out) || !endsWith(out, ".png"))
             return usageError("'" + out +
-                              "' is not a frame pattern: use one %d (such as %05d) and .png");
+                              "' is not a frame pattern: use one %d (such as %05d, width at "
+                              "most " +
+                              std::to_string(MAX_FRAME_WIDTH) + ") and .png");
+        if (frameName(out, showFrames(job.rate)).empty())
+            return usageError("'" + out + "' makes frame names too long");
         if (times.at >= 0.0)
             return usageError("--at takes a single .png, not a pattern");
         job.output = OUTPUT_PNG_SEQUENCE;
@@ -134,6 +159,8 @@ int settleOutput(const std::string &out, const Times &times, CaptureOptions *o) 
                           "': use .wav, .png, a %05d.png pattern, .mp4, .mkv or .webm");
     }
     job.path = out;
+    if (sharesAFile(*o))
+        return usageError("'" + out + "' and '" + job.hashes + "' are the same file");
     std::string problem = settlePicture(&job);
     if (!problem.empty())
         return usageError(problem);
@@ -175,13 +202,24 @@ bool isFramePattern(const std::string &pattern) {
             continue;
         while (i < pattern.size() && (pattern[i] == '0' || pattern[i] == '-'))
             ++i;
-        while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9')
-            ++i;
+        // A width printf cannot honour would give every frame one name.
+        size_t digits = 0;
+        int width = 0;
+        for (; i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9'; ++i, ++digits)
+            width = digits < 4 ? width * 10 + (pattern[i] - '0') : width;
+        if (digits > 3 || width > MAX_FRAME_WIDTH)
+            return false;
         if (i >= pattern.size() || (pattern[i] != 'd' && pattern[i] != 'i'))
             return false;
         ++conversions;
     }
     return conversions == 1;
+}
+
+std::string frameName(const std::string &pattern, long frame) {
+    char name[PATH_MAX];
+    int length = std::snprintf(name, sizeof name, pattern.c_str(), (int)frame);
+    return length >= 0 && (size_t)length < sizeof name ? name : "";
 }
 
 int parseCaptureOptions(int argc, char **argv, CaptureOptions *o) {

@@ -19,7 +19,13 @@ struct CaptureOptions {
 // usage error (said on stderr).
 int parseCaptureOptions(int argc, char **argv, CaptureOptions *options);
 
-// True if pattern holds exactly one integer conversion (%d, %05d, %i ...) and
-// otherwise only literal text and %%: anything else would hand user text to
-// printf as a format.
+// The widest field a frame pattern may ask for: a name is at most 255 bytes.
+constexpr int MAX_FRAME_WIDTH = 255;
+
+// True if pattern holds exactly one integer conversion (%d, %05d, %i ...) of
+// at most MAX_FRAME_WIDTH and otherwise only literal text and %%: anything
+// else would hand user text to printf as a format.
 bool isFramePattern(const std::string &pattern);
+
+// The name of a frame of a sequence, or "" if it would not fit a path.
+std::string frameName(const std::string &pattern, long frame);

@@ -7,7 +7,6 @@
 #include "tools/frame_clock.h"
 
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 struct VideoQuality {
@@ -43,7 +42,8 @@ struct EncoderJob {
 };
 
 // ffmpeg's whole command line for a job; frames come in on its stdin in the
-// form encoderPipe gives, tagged with their colour range and matrix.
+// form encoderPipe gives, tagged with their colour range and matrix. File names
+// reach it as files whatever they hold (a colon, a leading dash).
 std::vector<std::string> encoderArguments(const EncoderJob &job);
 
 // Its parts that depend on the output: the frames' input, and the codecs and
@@ -51,32 +51,13 @@ std::vector<std::string> encoderArguments(const EncoderJob &job);
 std::vector<std::string> pipeArguments(const EncoderJob &job);
 std::vector<std::string> codecArguments(const EncoderJob &job);
 
+// Below the renderer, not so far below that other work on the machine could
+// starve the capture. llvmpipe's threads meet at a barrier every frame, so
+// each time the encoder preempts one the other waits.
+constexpr int ENCODER_NICENESS = 10;
+
 // True if program is an executable file in one of PATH's folders.
 bool programOnPath(const char *program);
 
-// The encoder's child process. Whatever way the object goes, its child is
-// waited for: killed first unless finish() has let it end by itself.
-class EncoderProcess {
-  public:
-    EncoderProcess() = default;
-    EncoderProcess(const EncoderProcess &) = delete;
-    EncoderProcess &operator=(const EncoderProcess &) = delete;
-    ~EncoderProcess() { abandon(); }
-
-    // Starts arguments[0] from PATH reading its stdin from a pipe, below the
-    // renderer in priority. False with errno set.
-    bool start(const std::vector<std::string> &arguments);
-
-    // Writes to its stdin. False with errno set (EPIPE if it has gone).
-    bool write(const void *data, size_t size);
-
-    // Closes its stdin and waits for it; true if it exited with status 0.
-    bool finish();
-
-    // Kills and reaps it, if it runs.
-    void abandon();
-
-  private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-};
+// A name ffmpeg and ffprobe read as a file, never as a protocol or an option.
+std::string fileArgument(const std::string &path);

@@ -6,7 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
 #include <vector>
+
+static const size_t MAX_LINE = 200;
 
 uint64_t frameHash(const unsigned char *rgba, size_t bytes) {
     uint64_t h = 0x9E3779B97F4A7C15ull;
@@ -87,40 +92,66 @@ std::string hashLine(long frame, const std::string &t, uint64_t hash) {
     return std::to_string(frame) + " " + t + " " + hashText(hash) + "\n";
 }
 
+namespace {
+
+bool isHash(const std::string &text) {
+    return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// One line of a hash file into list; false if it is not one.
+bool parseLine(const std::string &line, HashList *list) {
+    std::istringstream fields(line);
+    std::string first, second, third, extra;
+    fields >> first >> second >> third >> extra;
+    if (!extra.empty())
+        return false;
+    if (first == "sound" && third.empty() && isHash(second) && list->sound.empty()) {
+        list->sound = second;
+        return true;
+    }
+    if ((first == "size" || first == "pad" || first == "subframes") && third.empty() &&
+        !second.empty() && !list->settings.count(first)) {
+        list->settings[first] = second;
+        return true;
+    }
+    char *end = nullptr;
+    if (first.empty() || first.size() > 9 ||
+        first.find_first_not_of("0123456789") != std::string::npos || !isHash(third))
+        return false;
+    std::strtof(second.c_str(), &end);
+    long frame = std::atol(first.c_str());
+    if (second.empty() || *end || list->frames.count(frame))
+        return false;
+    list->frames[frame] = {second, std::strtoull(third.c_str(), nullptr, 16)};
+    return true;
+}
+
+} // namespace
+
 bool readHashes(const std::string &path, HashList *list) {
-    std::FILE *file = std::fopen(path.c_str(), "r");
-    if (!file) {
+    std::ifstream file(path);
+    struct stat st;
+    if (!file || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+        platformSay("cannot read %s: %s", path.c_str(), std::strerror(file ? EISDIR : errno));
+        return false;
+    }
+    std::string line;
+    int number = 0;
+    while (std::getline(file, line)) {
+        ++number;
+        // The longest line a hash file holds is well under a hundred bytes.
+        if (line.size() > MAX_LINE || (!line.empty() && line[0] != '#' && !parseLine(line, list))) {
+            platformSay("%s:%d: not a frame hash line", path.c_str(), number);
+            return false;
+        }
+    }
+    if (file.bad()) {
         platformSay("cannot read %s: %s", path.c_str(), std::strerror(errno));
         return false;
     }
-    char line[256];
-    int number = 0;
-    bool ok = true;
-    while (ok && std::fgets(line, sizeof line, file)) {
-        ++number;
-        if (line[0] == '#' || line[0] == '\n')
-            continue;
-        char first[64], second[64], third[64];
-        int fields = std::sscanf(line, "%63s %63s %63s", first, second, third);
-        char *end = nullptr;
-        if (fields == 2 && std::strcmp(first, "sound") == 0) {
-            list->sound = second;
-        } else if (fields == 2 &&
-                   (std::strcmp(first, "size") == 0 || std::strcmp(first, "pad") == 0 ||
-                    std::strcmp(first, "subframes") == 0)) {
-            list->settings[first] = second;
-        } else if (fields == 3) {
-            long frame = std::strtol(first, &end, 10);
-            ok = *end == '\0' && frame >= 0;
-            uint64_t hash = std::strtoull(third, &end, 16);
-            ok = ok && *end == '\0';
-            list->frames[frame] = {second, hash};
-        } else {
-            ok = false;
-        }
+    if (list->frames.empty()) {
+        platformSay("%s holds no frame hashes", path.c_str());
+        return false;
     }
-    std::fclose(file);
-    if (!ok)
-        platformSay("%s:%d: not a frame hash line", path.c_str(), number);
-    return ok;
+    return true;
 }

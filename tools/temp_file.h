@@ -1,12 +1,15 @@
 // Files the capture tool writes appear complete under their final name or not
 // at all: the bytes go to a hidden temporary file in the same folder, renamed
-// into place once written.
+// into place once written. Only a regular file (or a name not yet taken) can
+// be replaced that way: a device, a pipe or a link to one is written in place
+// once the bytes are complete, and a link to a regular file is followed, so
+// the link stays and its target is replaced.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <sys/stat.h>
 
-// A temporary file beside its target that removes itself unless committed.
 class TempFile {
   public:
     TempFile() = default;
@@ -14,25 +17,36 @@ class TempFile {
     TempFile &operator=(const TempFile &) = delete;
     ~TempFile() { discard(); }
 
-    // Creates ".NAME.XXXXXX" + suffix beside target with the mode a plain
-    // create would give. False with errno set.
+    // Claims target: makes the temporary the bytes go to, private to us
+    // until the commit. False with errno set when target cannot be written
+    // (a folder, a missing or read-only folder ...).
     bool create(const std::string &target, const char *suffix = "");
 
     int fd() const { return fd_; }
     const std::string &path() const { return temp_; }
 
-    // Flushes it to the disk if sync, closes it and renames it over the
-    // target. False with errno set; the temporary is gone either way.
+    // Puts the bytes in place: a replaced file keeps its mode and, where
+    // permitted, its owner; a new one gets the mode a plain create would.
+    // Flushed to the disk first if sync. Refused (EINTR) once an end signal
+    // has come. False with errno set; the temporary is gone either way.
     bool commit(bool sync);
 
     // Closes and removes the temporary, if there is one.
     void discard();
 
   private:
-    std::string target_;
+    bool commitInPlace();
+
+    std::string target_; // where the bytes end up; links resolved
     std::string temp_;
     int fd_ = -1;
+    bool inPlace_ = false; // target is a device, pipe or socket
+    bool replacing_ = false;
+    struct stat old_ = {}; // the file replaced, if replacing_
 };
+
+// True if a and b name the same file, existing or not.
+bool sameFile(const std::string &a, const std::string &b);
 
 // Writes everything, retrying short writes and interruptions.
 bool writeAll(int fd, const void *data, size_t size);

@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""The real show on real desktop pieces, each started by the case itself: a
+PulseAudio server, window managers, a Wayland compositor.
+
+usage: desktop_e2e.py CASE PELMIRA PELMIRA_CAPTURE; exits 0 when the case
+holds, 77 when it does not apply to this build.
+"""
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+
+from desktop import (TIMED, Failure, PulseAudio, Weston, Xvfb, check, check_picture, finish,
+                     follow_soundtrack, sound_against_clock, wait_until)
+
+PELMIRA, CAPTURE = sys.argv[2:4]
+XK_ESCAPE = 0xFF1B
+SKIP = 77
+
+
+def soundtrack():
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, "sound.wav")
+        subprocess.run([CAPTURE, path], check=True, timeout=120)
+        with wave.open(path) as w:
+            return w.readframes(w.getnframes())
+
+
+def stays_running(show, seconds):
+    """True if the show is still running after the given time."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if show.poll() is not None:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def start_on_weston(x, weston):
+    """Starts the show on weston inside x and waits until its picture has
+    replaced weston's desktop."""
+    shots = [x.grab()]
+
+    def drawn():
+        shots.append(x.grab())
+        return any(shots[-1]) and shots[-1] == shots[-2]
+
+    wait_until(drawn, "weston's desktop")
+    desktop = shots[-1]
+    show = subprocess.Popen([PELMIRA], env=weston.env(x.env()), stderr=subprocess.PIPE, text=True)
+
+    def replaced():
+        check(show.poll() is None, "the show ended by itself")
+        screen = x.grab()
+        return sum(abs(a - b) for a, b in zip(screen[::101], desktop[::101])) > 10 * len(
+            screen[::101])
+
+    wait_until(replaced, "the show's picture over weston's desktop")
+    return show
+
+
+def case_sound_keeps_time():
+    # A promise about time: the sanitizer build is too slow to keep it.
+    if not TIMED:
+        sys.exit(SKIP)
+    track = soundtrack()
+    load = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
+    try:
+        with Xvfb("800x600") as x, PulseAudio() as pulse:
+            recording = pulse.record()
+            status, err, timing = finish(x.start(PELMIRA, **pulse.env()), 120)
+            recorded = recording.stop()
+    finally:
+        for worker in load:
+            worker.kill()
+    check(status == 0 and timing, f"status {status}, said {err}")
+    placed = follow_soundtrack(recorded, track)
+    check(placed[-1][1] is not None, "the soundtrack's last block was not heard")
+    gaps, offsets = sound_against_clock(placed, recording.start, timing[0])
+    check(gaps == 0, f"{gaps} gaps in the sound")
+    worst = max(offsets, key=abs)
+    check(abs(worst) <= 0.030, f"the sound is {worst * 1000:+.0f} ms off the picture's clock")
+
+
+def case_sound_follows_a_stopped_clock():
+    # SDL's disk driver writes at the pace of real time, as a device plays.
+    track = soundtrack()
+    rate, stop = 44100, 2.0
+    with tempfile.TemporaryDirectory() as directory, Xvfb() as x:
+        device = os.path.join(directory, "device.raw")
+        show = x.start(PELMIRA, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=device)
+        wait_until(lambda: os.path.exists(device) and os.path.getsize(device) > rate * 2,
+                   "a second of sound")
+        show.send_signal(signal.SIGSTOP)
+        stopped_at = os.path.getsize(device)
+        time.sleep(stop)  # the stimulus: the process stays stopped this long
+        show.send_signal(signal.SIGCONT)
+        wait_until(lambda: os.path.getsize(device) > stopped_at + rate * 2, "more sound")
+        x.run("xdotool", "key", "Escape")
+        check(finish(show, 30)[0] == 0, "nonzero exit status")
+        with open(device, "rb") as f:
+            got = f.read()
+    # Where the device's last samples come from in the soundtrack: a clock that
+    # ran on while the process stood still is that much further than the bytes
+    # played since the soundtrack began.
+    # (Silence leads in before the soundtrack and follows once it is stopped.)
+    lead = (len(got) - len(got.lstrip(b"\0"))) - (len(track) - len(track.lstrip(b"\0")))
+    played = got.rstrip(b"\0")
+    tail = played[-8192:]
+    at = track.find(tail)
+    check(at >= 0 and at % 2 == 0, "the device's last bytes are not the soundtrack's")
+    ahead = (at + len(tail) - (len(played) - lead)) / 2 / rate
+    check(stop - 0.3 < ahead < stop + 0.3, f"the sound is {ahead:.2f} s ahead of its bytes, "
+          f"after a stop of {stop} s")
+
+
+def case_window_manager():
+    with Xvfb("1920x1080", "-wr") as x:
+        x.start_window_manager("openbox", "--sm-disable")
+        x.start_helper("xcompmgr")
+        show = x.start_running(PELMIRA)
+        geometry = x.run("xdotool", "search", "--name", "^pelmira$", "getwindowgeometry").stdout
+        check(b"Position: 0,0" in geometry and b"Geometry: 1920x1080" in geometry,
+              f"the window does not cover the screen: {geometry}")
+        shots = [x.grab_picture() for _ in range(3)]
+        # Another window takes the focus: Escape there is not the show's.
+        other = x.start_helper("xmessage", "another program")
+        wait_until(lambda: b"xmessage" in x.run("xdotool", "getwindowfocus",
+                                                 "getwindowname").stdout.lower(),
+                   "the other window's focus")
+        key = x.hold_key(XK_ESCAPE)
+        still = stays_running(show, 1.0)
+        key.release()
+        check(still, "Escape held in another window ended the show")
+        other.terminate()
+        x.run("xdotool", "search", "--name", "^pelmira$", "windowactivate", "--sync")
+        x.run("xdotool", "key", "Escape")
+        status, err, timing = finish(show, 30)
+        check(status == 0 and timing, f"status {status}, said {err}")
+        check(not x.leftovers(), f"left running: {x.leftovers()}")
+        check_picture(shots, 1920, 1080, timing[0], CAPTURE)
+
+
+def case_wayland_native():
+    with Xvfb("1024x768") as x, Weston(x) as weston:
+        # DISPLAY is set as well, as in a Wayland session with Xwayland.
+        show = start_on_weston(x, weston)
+        check(b'"pelmira"' not in x.run("xwininfo", "-root", "-tree").stdout,
+              "the show went through X11")
+        shots = [x.grab_picture() for _ in range(3)]
+        x.run("xdotool", "key", "Escape")
+        status, err, timing = finish(show, 30)
+        check(status == 0 and timing, f"status {status}, said {err}")
+        noise = [line for line in err.splitlines() if not line.startswith("pelmira timing")]
+        check(not noise, f"said {noise}")
+        check_picture(shots, 1024, 768, timing[0], CAPTURE)
+
+
+def case_xwayland_full_screen():
+    # weston's X window manager places a new window below its panel, full
+    # screen or not: the show has to ask again.
+    with Xvfb("1920x1080") as x, Weston(x, xwayland=True) as weston:
+        env = {k: v for k, v in x.env().items() if k != "WAYLAND_DISPLAY"}
+        env.update(DISPLAY=weston.xwayland_display(), XDG_RUNTIME_DIR=weston.runtime)
+        show = subprocess.Popen([PELMIRA], env=env, stderr=subprocess.PIPE, text=True)
+
+        def covering():
+            check(show.poll() is None, "the show ended by itself")
+            found = subprocess.run(["xdotool", "search", "--name", "^pelmira$",
+                                    "getwindowgeometry"], env=env, capture_output=True).stdout
+            return b"Position: 0,0" in found and b"Geometry: 1920x1080" in found
+
+        wait_until(covering, "the window to cover Xwayland's screen")
+        # Before the window manager has placed it, any window is where it asked:
+        # once placed, it is asked again.
+        check(stays_running(show, 1.0), "the show ended by itself")
+        wait_until(covering, "the window to cover Xwayland's screen once placed", timeout=15)
+        subprocess.run(["xdotool", "key", "Escape"], env=env)
+        status, err, _ = finish(show, 30)
+        check(status == 0, f"status {status}, said {err}")
+
+
+def case_wayland_without_seat():
+    with Weston() as weston:
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        show = subprocess.run([PELMIRA], env=weston.env(env), capture_output=True, text=True,
+                              timeout=30)
+    check(show.returncode == 1 and re.fullmatch(
+        r"pelmira: cannot open the display: .*offers no seat.*\n", show.stderr),
+          f"status {show.returncode}, said {show.stderr!r}")
+
+
+def case_sound_server_lost():
+    with Xvfb() as x, PulseAudio() as pulse:
+        show = x.start(PELMIRA, **pulse.env())
+        wait_until(lambda: show.poll() is not None or pulse.playing(), "the show's sound")
+        pulse.stop()
+        check(stays_running(show, 1.0), "the show ended with the sound server")
+        x.run("xdotool", "key", "Escape")
+        status, err, _ = finish(show, 30)
+    lines = [line for line in err.splitlines() if not line.startswith("pelmira timing")]
+    check(status == 0 and lines == ["pelmira: the sound device is gone; the show goes on without "
+                                    "sound"], f"status {status}, said {err!r}")
+
+
+def case_compositor_lost():
+    with Xvfb() as x, Weston(x) as weston:
+        show = start_on_weston(x, weston)
+        weston.proc.kill()
+        status, err, _ = finish(show, 30)
+    check(status == 1 and re.match(r"pelmira: lost the Wayland compositor; ending the show\n", err),
+          f"status {status}, said {err!r}")
+
+
+def case_display_lost():
+    with Xvfb("1024x768", "-wr") as x:
+        show = x.start_running(PELMIRA)
+        x.proc.kill()
+        status, err, _ = finish(show, 30)
+        check(status == 1 and re.match(r"pelmira: lost the X server at :\d+; ending the show\n",
+                                       err), f"status {status}, said {err!r}")
+        x.proc.wait()
+        left = x.leftovers()
+        check(not left, f"left running: {left}")
+
+
+if __name__ == "__main__":
+    try:
+        globals()["case_" + sys.argv[1]]()
+    except Failure as failure:
+        sys.exit(f"FAIL {sys.argv[1]}: {failure}")

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""The Debian package as a user gets it: built with cpack, checked by lintian,
+installed with apt-get on this machine, its programs run from where it put
+them, removed, and nothing of it left behind.
+
+usage: package_test.py BUILD_DIR HASH_FILE; exits 0 when it all holds, 77 when it
+cannot run here (not root).
+"""
+import fcntl
+import glob
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+
+BUILD, GOLDEN = sys.argv[1:3]
+SKIP = 77
+# Held by every checkout's installs on this machine (scripts/common.sh), and
+# here from install to removal, so no other test swaps the package meanwhile.
+APT_LOCK = "/var/lock/pelmira-apt.lock"
+
+
+def run_bytes(*args):
+    return subprocess.run(args, capture_output=True, check=True, timeout=600).stdout
+
+
+def run(*args, **kw):
+    return subprocess.run(args, capture_output=True, text=True, timeout=600, **kw)
+
+
+def check(ok, message):
+    if not ok:
+        sys.exit("FAIL: " + message)
+
+
+def installed():
+    status = run("dpkg-query", "-W", "-f=${Status}", "pelmira").stdout
+    return "installed" in status.split()
+
+
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    check(head[:8] == b"\x89PNG\r\n\x1a\n", f"{path} is not a PNG")
+    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
+
+
+def frame_hash(png):
+    """The capture tool's hash of a frame's pixels: 8 bytes at a time, top row
+    first, alpha left out."""
+    rgba = run_bytes("ffmpeg", "-loglevel", "error", "-i", png, "-f", "rawvideo", "-pix_fmt",
+                     "rgba", "-")
+    h, mask = 0x9E3779B97F4A7C15, (1 << 64) - 1
+    for (w,) in struct.iter_unpack("<Q", rgba):
+        h = ((h ^ (w & 0x00FFFFFF00FFFFFF)) * 0xFF51AFD7ED558CCD) & mask
+        h ^= h >> 32
+    return h
+
+
+def golden_hash(frame):
+    with open(GOLDEN) as f:
+        for line in f:
+            fields = line.split()
+            if fields[0] == str(frame):
+                return int(fields[2], 16)
+    check(False, f"frame {frame} is not in {GOLDEN}")
+
+
+def main():
+    if os.geteuid() != 0:
+        print("needs root to install the package on this machine")
+        sys.exit(SKIP)
+    with tempfile.TemporaryDirectory() as folder:
+        os.chmod(folder, 0o755)  # apt reads the package as its own user
+        made = run("cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-G", "DEB",
+                   "-B", folder)
+        check(made.returncode == 0, "cpack failed:\n" + made.stdout + made.stderr)
+        debs = glob.glob(os.path.join(folder, "pelmira_*.deb"))
+        check(len(debs) == 1, f"cpack made {debs}")
+        deb = debs[0]
+        lint = run("lintian", deb)
+        errors = [line for line in lint.stdout.splitlines() if line.startswith("E:")]
+        check(lint.returncode == 0 and not errors, "lintian:\n" + lint.stdout + lint.stderr)
+
+        version = run("dpkg-deb", "-f", deb, "Version").stdout.strip()
+        listing = run("dpkg-deb", "-c", deb).stdout.splitlines()
+        paths = [line.split()[-1].lstrip(".").rstrip("/") for line in listing]
+        files = [p for line, p in zip(listing, paths) if line.startswith("-")]
+        new_folders = [p for line, p in zip(listing, paths)
+                       if line.startswith("d") and p and not os.path.isdir(p)]
+        check(files, "the package holds no files")
+
+        with open(APT_LOCK, "a") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            check(not installed(), "pelmira is installed already: remove it first "
+                  "(apt-get purge pelmira) so this test does not replace it")
+            env = {**os.environ, "DEBIAN_FRONTEND": "noninteractive"}
+            try:
+                apt = run("apt-get", "install", "-y", "./" + os.path.basename(deb), cwd=folder,
+                          env=env)
+                check(apt.returncode == 0 and installed(),
+                      "apt-get install failed:\n" + apt.stdout + apt.stderr)
+                use_installed(folder, version)
+            finally:
+                purge = run("apt-get", "purge", "-y", "pelmira", env=env)
+        check(purge.returncode == 0 and not installed(),
+              "apt-get purge failed:\n" + purge.stdout + purge.stderr)
+        left = [p for p in files + new_folders if os.path.lexists(p)]
+        check(not left, f"left after removal: {left}")
+        print(f"{os.path.basename(deb)}: {os.path.getsize(deb)} bytes, "
+              f"{len(files)} files; lintian said {lint.stdout.strip() or 'nothing'}")
+
+
+def use_installed(folder, version):
+    shown = run("/usr/bin/pelmira", "--version")
+    check(shown.returncode == 0 and shown.stdout == f"pelmira {version}\n",
+          f"pelmira --version said {shown.stdout!r} {shown.stderr!r}")
+    frame = os.path.join(folder, "x.png")
+    captured = run("/usr/bin/pelmira-capture", "--at", "12", frame, cwd=folder)
+    check(captured.returncode == 0, "pelmira-capture --at 12 x.png failed: " + captured.stderr)
+    check(png_size(frame) == (800, 600), f"x.png is {png_size(frame)}")
+    expected = golden_hash(720)  # 12 s at 60 fps
+    check(frame_hash(frame) == expected, f"x.png is not the frame hashed {expected:016x}")
+    for name, section in (("pelmira", 6), ("pelmira-capture", 1)):
+        page = run("man", "-w", name).stdout.strip()
+        check(re.fullmatch(rf"/usr/share/man/man{section}/{name}\.{section}\.gz", page),
+              f"man -w {name} found {page!r}")
+
+
+if __name__ == "__main__":
+    main()

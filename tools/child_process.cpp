@@ -1,0 +1,199 @@
+#include "tools/child_process.h"
+
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+using Clock = std::chrono::steady_clock;
+
+// How often a wait looks at the end signals: they are only recorded by their
+// handler, and a blocked write or wait would not notice them otherwise.
+static const int POLL_MS = 100;
+
+// A child that has closed its input is given this long to end by itself, so
+// that the status it reports is its own.
+static const int EXIT_GRACE_MS = 2000;
+
+double childStallSeconds() {
+    const char *text = std::getenv("PELMIRA_ENCODER_TIMEOUT");
+    char *end = nullptr;
+    double seconds = text ? std::strtod(text, &end) : 0.0;
+    return text && *text && !*end && seconds > 0.0 ? seconds : 60.0;
+}
+
+static Clock::time_point stallDeadline() {
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(childStallSeconds()));
+}
+
+bool ChildProcess::start(const std::vector<std::string> &arguments, bool input, bool captureOutput,
+                         int niceness) {
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    if ((input && pipe2(in, O_CLOEXEC) != 0) || (captureOutput && pipe2(out, O_CLOEXEC) != 0)) {
+        int error = errno;
+        for (int fd : {in[0], in[1]})
+            if (fd >= 0)
+                close(fd);
+        errno = error;
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (input)
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (captureOutput)
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    // The child starts with the signal handling a plain program has.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    std::vector<char *> argv;
+    for (const std::string &a : arguments)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    int err = posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    for (int fd : {in[0], out[1]})
+        if (fd >= 0)
+            close(fd);
+    input_ = in[1];
+    output_ = out[0];
+    if (err != 0) {
+        pid_ = -1;
+        closePipes();
+        errno = err;
+        return false;
+    }
+    if (niceness)
+        setpriority(PRIO_PROCESS, (id_t)pid_, niceness);
+    for (int fd : {input_, output_})
+        if (fd >= 0)
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // A frame is most of a megabyte: a deeper pipe means fewer trips.
+    if (input_ >= 0)
+        fcntl(input_, F_SETPIPE_SZ, 1 << 20);
+    return true;
+}
+
+bool ChildProcess::write(const void *data, size_t size) {
+    const char *p = static_cast<const char *>(data);
+    Clock::time_point deadline = stallDeadline();
+    while (size > 0) {
+        ssize_t n = input_ >= 0 ? ::write(input_, p, size) : -1;
+        if (n > 0) {
+            p += n;
+            size -= (size_t)n;
+            deadline = stallDeadline();
+            continue;
+        }
+        if (input_ < 0 || (errno != EAGAIN && errno != EINTR)) {
+            int error = input_ < 0 ? EPIPE : errno;
+            stop(EXIT_GRACE_MS); // it has closed its end: gone, or about to be
+            errno = error;
+            return false;
+        }
+        pollfd ready = {input_, POLLOUT, 0};
+        poll(&ready, 1, POLL_MS);
+        if (platformEndSignal() || Clock::now() > deadline) {
+            int error = platformEndSignal() ? EINTR : ETIMEDOUT;
+            abandon();
+            errno = error;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ChildProcess::wait(std::string *output) {
+    if (input_ >= 0)
+        close(input_);
+    input_ = -1;
+    Clock::time_point deadline = stallDeadline();
+    while (pid_ >= 0 || output_ >= 0) {
+        pollfd ready = {output_, POLLIN, 0};
+        poll(&ready, output_ >= 0 ? 1 : 0, output_ >= 0 ? POLL_MS : POLL_MS / 5);
+        char buffer[4096];
+        ssize_t n = -1;
+        while (output_ >= 0 && (n = read(output_, buffer, sizeof buffer)) != 0) {
+            if (n < 0)
+                break;
+            if (output)
+                output->append(buffer, (size_t)n);
+            deadline = stallDeadline();
+        }
+        if (output_ >= 0 && n == 0) {
+            close(output_);
+            output_ = -1;
+        }
+        if (pid_ >= 0)
+            reap(false);
+        if (platformEndSignal() || Clock::now() > deadline) {
+            int error = platformEndSignal() ? EINTR : ETIMEDOUT;
+            abandon();
+            errno = error;
+            return false;
+        }
+    }
+    return WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
+}
+
+bool ChildProcess::reap(bool block) {
+    int status = 0;
+    pid_t got;
+    while ((got = waitpid(pid_, &status, block ? 0 : WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (got != pid_)
+        return false;
+    status_ = status;
+    pid_ = -1;
+    return true;
+}
+
+std::string ChildProcess::endText() const {
+    if (WIFSIGNALED(status_))
+        return "was killed by signal " + std::to_string(WTERMSIG(status_)) + " (" +
+               strsignal(WTERMSIG(status_)) + ")";
+    return "exited with status " + std::to_string(WEXITSTATUS(status_));
+}
+
+void ChildProcess::closePipes() {
+    for (int *fd : {&input_, &output_}) {
+        if (*fd >= 0)
+            close(*fd);
+        *fd = -1;
+    }
+}
+
+void ChildProcess::stop(int graceMs) {
+    closePipes();
+    for (int waited = 0; pid_ >= 0 && !reap(false) && waited < graceMs; waited += POLL_MS / 5)
+        poll(nullptr, 0, POLL_MS / 5);
+    if (pid_ >= 0) {
+        kill(pid_, SIGKILL);
+        reap(true);
+    }
+}
+
+void ChildProcess::abandon() {
+    stop(0);
+}
