@@ -11,10 +11,7 @@
 
 #include <GL/gl.h>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -98,7 +95,8 @@ int runCapture(const CaptureJob &job) {
     }
     if (!outputs.claim() || !outputs.begin(&waveImage, sizeof waveImage))
         return 1;
-    FrameWriter writer(job.format.pictureBytes(), [&](const CapturedFrame &f) { return outputs.take(f); });
+    FrameWriter writer(job.format.pictureBytes(),
+                       [&](const CapturedFrame &f) { return outputs.take(f); });
     if (!writer.start()) {
         platformSay("cannot start the frame writer thread: %s", std::strerror(errno));
         return 1;

@@ -1,7 +1,7 @@
-// The video encoder: ffmpeg as a child process, fed raw frames on a pipe and
-// the soundtrack from a file, writing the container the output's name asks
-// for: .mp4 and .mkv, H.264 High and AAC; .webm, VP9 and Opus; lossless, .mkv
-// FFV1 and FLAC, .mp4 H.264 4:4:4 and ALAC.
+// The video encoder's command line: ffmpeg (run by child_process), fed raw
+// frames on a pipe and the soundtrack from a file, writing the container the
+// output's name asks for: .mp4 and .mkv, H.264 High and AAC; .webm, VP9 and
+// Opus; lossless, .mkv FFV1 and FLAC, .mp4 H.264 4:4:4 and ALAC.
 #pragma once
 
 #include "tools/frame_clock.h"
