@@ -5,7 +5,8 @@
 // Call order, all on the main thread:
 //   platformStart(name)         first of all: names the program in messages,
 //                               catches the signals that would end it
-//   platformRequestHeadless()   optional, before the display is opened
+//   platformRequestHeadless()   optional, before the display is opened,
+//   platformSetHeadlessSize()   and then optionally the picture's size
 //   platformRequestWindow(w, h), platformRequestScreen(n), platformScreenCount()
 //                               optional, before the display is opened
 //   platformOpenDisplay(w, h)   window, GL context and the picture's
@@ -63,6 +64,12 @@ uint32_t platformTicks();
 // driver: no window system needed, no sound, swapping presents nothing.
 void platformRequestHeadless();
 
+// Headless only, before the display is opened: the picture's framebuffer, and
+// the viewport set to it, is width x height whatever platformOpenDisplay is
+// asked for, so the show is drawn at that resolution by the same calls. The
+// projection is the show's own: keep the shape it asks for.
+void platformSetHeadlessSize(int width, int height);
+
 // Opens a resizable width x height window with a title bar and the mouse
 // pointer, instead of the full screen. The picture is fitted to it and
 // centred between black bars at whatever size the user gives it; closing it
@@ -101,7 +108,7 @@ void platformSwapBuffers();
 int platformEscapePressed();
 
 // Waits for the frame drawn so far and reads it back upright (top row first),
-// 8-bit RGBA, width x height as opened.
+// 8-bit RGBA, at the picture's size: as opened, or as set headless.
 void platformReadFrame(unsigned char *rgba);
 
 // --- Audio -------------------------------------------------------------------

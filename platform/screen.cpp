@@ -61,10 +61,9 @@ SDL_Window *screenCreateWindow(const char *title) {
     SDL_Rect bounds;
     if (SDL_GetDisplayBounds(screen, &bounds) != 0)
         return nullptr;
-    SDL_Window *window =
-        SDL_CreateWindow(title, bounds.x, bounds.y, bounds.w, bounds.h,
-                         SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN_DESKTOP |
-                             SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALLOW_HIGHDPI);
+    SDL_Window *window = SDL_CreateWindow(title, bounds.x, bounds.y, bounds.w, bounds.h,
+                                          SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN_DESKTOP |
+                                              SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALLOW_HIGHDPI);
     if (window)
         SDL_ShowCursor(SDL_DISABLE);
     return window;

@@ -26,6 +26,8 @@ static GLuint colourBuffer;
 static GLuint depthBuffer;
 static int frameWidth;
 static int frameHeight;
+static int headlessWidth; // 0: the size the show asks for
+static int headlessHeight;
 static char errorText[320];
 
 // Presentation through X11 shared memory, where it is tried and works.
@@ -100,6 +102,14 @@ static bool createFrameBuffer(int width, int height) {
         return fail("cannot open the display",
                     "the OpenGL context has no framebuffer objects (needs OpenGL 3.0)");
 
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largest);
+    if (width > largest || height > largest) {
+        char why[96];
+        std::snprintf(why, sizeof why, "a %dx%d picture is larger than this OpenGL allows (%d)",
+                      width, height, largest);
+        return fail("cannot open the display", why);
+    }
     glGenRenderbuffers(1, &colourBuffer);
     glBindRenderbuffer(GL_RENDERBUFFER, colourBuffer);
     glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
@@ -126,11 +136,21 @@ static bool createFrameBuffer(int width, int height) {
     return true;
 }
 
+void platformSetHeadlessSize(int width, int height) {
+    headlessWidth = width;
+    headlessHeight = height;
+}
+
 bool platformOpenDisplay(int width, int height) {
     if (context)
         return true;
     errorText[0] = '\0';
-    if (!videoInit() || !createWindow(width, height) || !createFrameBuffer(width, height)) {
+    // The hidden window stays small: only the framebuffer is drawn into.
+    bool resized = headlessRequested() && headlessWidth > 0 && headlessHeight > 0;
+    int pictureWidth = resized ? headlessWidth : width;
+    int pictureHeight = resized ? headlessHeight : height;
+    if (!videoInit() || !createWindow(width, height) ||
+        !createFrameBuffer(pictureWidth, pictureHeight)) {
         videoClose();
         return false;
     }

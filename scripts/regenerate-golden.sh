@@ -10,9 +10,16 @@ golden=tests/golden
 frames=$(mktemp -d)
 trap 'rm -rf "$frames"' EXIT
 
+# copy LIST PREFIX: the listed frames from $frames to $golden/PREFIXNNN.png
+copy() {
+    grep -v '^#' "$golden/$1" | while read -r frame _; do
+        cp "$frames/$(printf %03d "$frame").png" "$golden/$2$(printf %03d "$frame").png"
+    done
+}
 "$tool" --fps 10 "$frames/%03d.png"
-grep -v '^#' "$golden/frames.txt" | while read -r frame _; do
-    cp "$frames/$(printf %03d "$frame").png" "$golden/frame-10fps-$(printf %03d "$frame").png"
-done
+copy frames.txt frame-10fps-
+rm -f "$frames"/*.png
+"$tool" --size 1600x1200 --fps 2 --to 25.1 "$frames/%03d.png"
+copy frames-1600x1200.txt frame-1600x1200-2fps-
 "$tool" --hashes "$golden/show-60fps.hashes"
 echo "wrote the reference frames and show-60fps.hashes to $golden"

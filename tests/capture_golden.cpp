@@ -71,55 +71,92 @@ int run(const std::string &command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class GoldenFrames : public ::testing::Test {
-  protected:
-    static std::string folder;
-    static void SetUpTestSuite() {
+// A capture's PNG frames in a folder of their own, and the references.
+class Frames {
+  public:
+    explicit Frames(const std::string &options) : options_(options) {}
+    void render() {
         char name[] = "/tmp/pelmira-golden-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
-        folder = name;
-        ASSERT_EQ(run(std::string(CAPTURE_TOOL) + " --fps 10 " + folder + "/%03d.png"), 0);
+        folder_ = name;
+        ASSERT_EQ(run(std::string(CAPTURE_TOOL) + " " + options_ + " " + folder_ + "/%03d.png"), 0);
     }
-    static void TearDownTestSuite() { run("rm -rf " + folder); }
-    static Picture rendered(int frame) {
-        char name[16];
-        std::snprintf(name, sizeof name, "/%03d.png", frame);
-        return readPicture(folder + name);
+    void remove() { run("rm -rf " + folder_); }
+    Picture rendered(int frame) const { return readPicture(folder_ + numbered("/", frame)); }
+    static Picture reference(const std::string &prefix, int frame) {
+        return readPicture(std::string(GOLDEN_DIR) + numbered("/" + prefix, frame));
     }
-    static Picture reference(int frame) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/frame-10fps-%03d.png", frame);
-        return readPicture(std::string(GOLDEN_DIR) + name);
+
+  private:
+    static std::string numbered(const std::string &prefix, int frame) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%03d.png", frame);
+        return prefix + number;
     }
+    std::string options_, folder_;
 };
-std::string GoldenFrames::folder;
 
-TEST_F(GoldenFrames, EachSceneAndBoundaryMatchItsReferenceAndNoNeighbourDoes) {
-    std::ifstream list(std::string(GOLDEN_DIR) + "/frames.txt");
+// The frames a list in the golden folder names: number, then what it shows.
+std::vector<int> listed(const char *list) {
+    std::ifstream file(std::string(GOLDEN_DIR) + "/" + list);
+    std::vector<int> frames;
     std::string line;
-    int checked = 0;
-    while (std::getline(list, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        int frame = std::stoi(line);
-        Picture got = rendered(frame);
-        ASSERT_EQ(got.width, 800);
-        ASSERT_EQ(got.height, 600);
-        Difference d = compare(got, reference(frame));
-        EXPECT_TRUE(d.matches()) << line << ": mean " << d.mean << ", far " << d.farShare * 100
-                                 << " %";
-        ++checked;
-    }
-    EXPECT_GE(checked, 10);
+    while (std::getline(file, line))
+        if (!line.empty() && line[0] != '#')
+            frames.push_back(std::stoi(line));
+    return frames;
+}
 
-    // A tenth of a second of camera motion must fail, or a wrong camera
-    // would pass too. (One test: each test runs in a process of its own and
-    // would render the show again.)
-    for (auto [frame, ref] : {std::pair{26, 25}, {76, 75}, {171, 170}, {251, 250}}) {
-        Difference d = compare(rendered(frame), reference(ref));
+// Each listed frame matches its reference; a frame one step of the capture's
+// clock away from it must not, or a wrong camera would pass too.
+void checkFrames(const Frames &frames, const char *list, const std::string &prefix, int width,
+                 int height, std::initializer_list<std::pair<int, int>> neighbours) {
+    const std::vector<int> numbers = listed(list);
+    for (int frame : numbers) {
+        Picture got = frames.rendered(frame);
+        ASSERT_EQ(got.width, width);
+        ASSERT_EQ(got.height, height);
+        Difference d = compare(got, Frames::reference(prefix, frame));
+        EXPECT_TRUE(d.matches()) << list << " " << frame << ": mean " << d.mean << ", far "
+                                 << d.farShare * 100 << " %";
+    }
+    EXPECT_GE(numbers.size(), 4u);
+    for (auto [frame, ref] : neighbours) {
+        Difference d = compare(frames.rendered(frame), Frames::reference(prefix, ref));
         EXPECT_FALSE(d.matches()) << "frame " << frame << " passes as " << ref << ": mean "
                                   << d.mean << ", far " << d.farShare * 100 << " %";
     }
+}
+
+// Each test runs in a process of its own and renders the show once.
+TEST(GoldenFrames, EachSceneAndBoundaryMatchItsReferenceAndNoNeighbourDoes) {
+    Frames frames("--fps 10");
+    frames.render();
+    checkFrames(frames, "frames.txt", "frame-10fps-", 800, 600,
+                {{26, 25}, {76, 75}, {171, 170}, {251, 250}});
+    frames.remove();
+}
+
+// Drawn at 1600x1200, not scaled up: the same look at four times the pixels.
+TEST(GoldenFrames, EachSceneAt1600x1200MatchesItsReferenceAndNoNeighbourDoes) {
+    Frames frames("--size 1600x1200 --fps 2 --to 25.1");
+    frames.render();
+    checkFrames(frames, "frames-1600x1200.txt", "frame-1600x1200-2fps-", 1600, 1200,
+                {{6, 5}, {16, 15}, {35, 34}, {49, 50}});
+
+    // The 800x600 picture of the same moment scaled up, each pixel doubled,
+    // must not pass either: the scroller's text is where it shows.
+    Picture small = Frames::reference("frame-10fps-", 25), doubled;
+    doubled.width = small.width * 2;
+    doubled.height = small.height * 2;
+    for (int y = 0; y < doubled.height; ++y)
+        for (int x = 0; x < doubled.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                doubled.rgb.push_back(small.rgb[((y / 2) * small.width + x / 2) * 3 + c]);
+    Difference d = compare(doubled, frames.rendered(5));
+    EXPECT_FALSE(d.matches()) << "a scaled-up picture passes: mean " << d.mean << ", far "
+                              << d.farShare * 100 << " %";
+    frames.remove();
 }
 
 } // namespace

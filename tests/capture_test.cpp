@@ -1,10 +1,8 @@
-// The capture tool's pure parts: the frame clock, its rates and patterns, and
-// the conversion the encoder is fed.
+// The capture tool's pure parts: the frame clock, its rates and patterns.
 #include "show/demo_main.h"
 #include "tools/capture_options.h"
 #include "tools/capture_run.h"
 #include "tools/frame_clock.h"
-#include "tools/yuv.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -69,28 +67,4 @@ TEST(FramePattern, OnlyOneIntegerConversionIsAccepted) {
     EXPECT_FALSE(isFramePattern("%n%d.png"));
     EXPECT_FALSE(isFramePattern("%ld.png"));
     EXPECT_FALSE(isFramePattern("%d%"));
-}
-
-// Coloured blocks against BT.601's studio-range matrix in exact arithmetic:
-// every frame of the show is grey, where swapped or misplaced chroma planes
-// would not show.
-TEST(Yuv, ColouredBlocksMatchTheStudioRangeMatrix) {
-    const int w = 8, h = 2;
-    const unsigned char colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {20, 40, 230}, {255, 255, 255}};
-    unsigned char rgba[w * h * 4], yuv[w * h * 3 / 2];
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 4; ++c)
-                rgba[(y * w + x) * 4 + c] = c < 3 ? colours[x / 2][c] : 7;
-    toYuv420(rgba, w, h, yuv);
-    for (int b = 0; b < 4; ++b) {
-        const double r = colours[b][0], g = colours[b][1], bl = colours[b][2];
-        const double luma = 16 + (65.481 * r + 128.553 * g + 24.966 * bl) / 255;
-        const double cb = 128 + (-37.797 * r - 74.203 * g + 112.0 * bl) / 255;
-        const double cr = 128 + (112.0 * r - 93.786 * g - 18.214 * bl) / 255;
-        for (int i : {2 * b, 2 * b + 1, w + 2 * b, w + 2 * b + 1})
-            EXPECT_NEAR(yuv[i], luma, 1.0) << "block " << b;
-        EXPECT_NEAR(yuv[w * h + b], cb, 1.0) << "block " << b;
-        EXPECT_NEAR(yuv[w * h + w * h / 4 + b], cr, 1.0) << "block " << b;
-    }
 }

@@ -1,4 +1,4 @@
-// The three images and their upload, in a real offscreen GL context.
+// The glow and text images, drawn with the fonts the machine has.
 #include "platform/platform.h"
 #include "visuals/textures.h"
 
@@ -63,33 +63,6 @@ TEST(TextTexture, HangsFromRow128CentredOnColumn128) {
     const char *pairs[][2] = {{"V\xC9GE", "VEGE"}, {"\xDC", "U"}, {"\x8A", "S"}};
     for (const auto &pair : pairs)
         EXPECT_GT(draw(48, pair[0]).high, draw(48, pair[1]).high) << pair[0];
-}
-
-TEST(UploadTextures, NamesHoldTheirImagesWithFullMipChainsAndDefaultState) {
-    platformRequestHeadless();
-    ASSERT_TRUE(platformOpenDisplay(64, 64)) << platformError();
-    makeGlowTexture();
-    makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
-    makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
-    uploadTextures();
-    static unsigned char level0[TEXTURE_BYTES];
-    const GLint defaults[] = {GL_TEXTURE_WRAP_S,     GL_REPEAT,
-                              GL_TEXTURE_WRAP_T,     GL_REPEAT,
-                              GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_LINEAR,
-                              GL_TEXTURE_MAG_FILTER, GL_LINEAR}; // parameter, initial value
-    GLint width = 0, value = -1;
-    for (int k = 0; k < 3; k++) {
-        glBindTexture(GL_TEXTURE_2D, textureNames[k]);
-        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, level0);
-        EXPECT_EQ(std::memcmp(level0, TexturePixels[k], TEXTURE_BYTES), 0) << "slot " << k;
-        glGetTexLevelParameteriv(GL_TEXTURE_2D, 8, GL_TEXTURE_WIDTH, &width); // 256 >> 8
-        EXPECT_EQ(width, 1) << "slot " << k;
-        for (int p = 0; p < 8; p += 2) {
-            glGetTexParameteriv(GL_TEXTURE_2D, GLenum(defaults[p]), &value);
-            EXPECT_EQ(value, defaults[p + 1]) << "slot " << k << ", parameter " << defaults[p];
-        }
-    }
-    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
 // Run alone, with a fontconfig set-up that knows no fonts.

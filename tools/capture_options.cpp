@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "show/demo_main.h"
+#include "tools/picture_options.h"
 #include "tools/temp_file.h"
 
 #include <cerrno>
@@ -16,6 +17,8 @@ namespace {
 
 // Values of the long options, outside the range of short option letters.
 enum { OPT_FPS = 256, OPT_FROM, OPT_TO, OPT_AT, OPT_HASHES, OPT_VERIFY, OPT_HELP, OPT_VERSION };
+// Then --size, --pad, --subframes, --crf and --lossless, in PictureOption's order.
+enum { OPT_PICTURE = 512 };
 
 const struct option LONG_OPTIONS[] = {
     {"fps", required_argument, nullptr, OPT_FPS},
@@ -26,6 +29,11 @@ const struct option LONG_OPTIONS[] = {
     {"verify", required_argument, nullptr, OPT_VERIFY},
     {"help", no_argument, nullptr, OPT_HELP},
     {"version", no_argument, nullptr, OPT_VERSION},
+    {"size", required_argument, nullptr, OPT_PICTURE + OPTION_SIZE},
+    {"pad", required_argument, nullptr, OPT_PICTURE + OPTION_PAD},
+    {"subframes", required_argument, nullptr, OPT_PICTURE + OPTION_SUBFRAMES},
+    {"crf", required_argument, nullptr, OPT_PICTURE + OPTION_CRF},
+    {"lossless", no_argument, nullptr, OPT_PICTURE + OPTION_LOSSLESS},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -48,6 +56,7 @@ void printUsage() {
         "      --hashes FILE  write a hash of every frame and of the soundtrack to FILE\n"
         "      --verify FILE  render and compare with a --hashes FILE; report the first\n"
         "                     difference and exit 1 on a mismatch\n"
+        "%s"
         "      --help         display this help and exit\n"
         "      --version      output version information and exit\n"
         "\n"
@@ -63,7 +72,7 @@ void printUsage() {
         "running after the last one before the capture stops it (default 60).\n"
         "\n"
         "Exit status: 0 on success, 1 on a failure or a mismatch, 2 on a bad command line.\n",
-        CAPTURE_PROGRAM, (double)SHOW_LENGTH);
+        CAPTURE_PROGRAM, (double)SHOW_LENGTH, PICTURE_USAGE);
 }
 
 // One line saying what is wrong with the command line, then where to look.
@@ -119,7 +128,7 @@ int settleOutput(const std::string &out, const Times &times, CaptureOptions *o) 
             return usageError("--at needs a .png output");
         job.output = OUTPUT_NONE;
     } else if (endsWith(out, ".wav")) {
-        if (framesAsked || !job.hashes.empty() || !job.verify.empty())
+        if (framesAsked || !job.hashes.empty() || !job.verify.empty() || pictureOptionsGiven(job))
             return usageError("a .wav output takes no frame options");
         o->soundtrack = out;
         return -1;
@@ -152,6 +161,9 @@ int settleOutput(const std::string &out, const Times &times, CaptureOptions *o) 
     job.path = out;
     if (sharesAFile(*o))
         return usageError("'" + out + "' and '" + job.hashes + "' are the same file");
+    std::string problem = settlePicture(&job);
+    if (!problem.empty())
+        return usageError(problem);
     if (times.at >= 0.0) {
         if (times.at >= SHOW_LENGTH)
             return usageError("--at must be before the show's end");
@@ -250,7 +262,12 @@ int parseCaptureOptions(int argc, char **argv, CaptureOptions *o) {
             times.toGiven |= found == OPT_TO;
             break;
         default:
-            return optionError(found, argv);
+            if (found < OPT_PICTURE || found >= OPT_PICTURE + PICTURE_OPTION_COUNT)
+                return optionError(found, argv);
+            std::string problem =
+                takePictureOption((PictureOption)(found - OPT_PICTURE), value, &o->job);
+            if (!problem.empty())
+                return usageError(problem);
         }
     }
     if (optind < argc && !*argv[optind])

@@ -2,7 +2,6 @@
 
 #include "music/wave_image.h"
 #include "platform/platform.h"
-#include "show/display.h"
 #include "tools/capture_options.h"
 #include "tools/encoder.h"
 #include "tools/png_file.h"
@@ -11,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 // A failure to write that an end signal caused is no news to the user.
 static bool reportUnlessInterrupted(const std::string &path, int error) {
@@ -20,7 +20,14 @@ static bool reportUnlessInterrupted(const std::string &path, int error) {
 }
 
 bool CaptureOutputs::readReference() {
-    return job_.verify.empty() || readHashes(job_.verify, &reference_);
+    if (job_.verify.empty())
+        return true;
+    if (!readHashes(job_.verify, &reference_))
+        return false;
+    std::string mismatch = settingsMismatch(reference_, job_.format, job_.verify);
+    if (!mismatch.empty())
+        platformSay("%s", mismatch.c_str());
+    return mismatch.empty();
 }
 
 bool CaptureOutputs::claim() {
@@ -43,14 +50,23 @@ bool CaptureOutputs::claim() {
 bool CaptureOutputs::begin(const void *waveImage, size_t waveSize) {
     std::string soundHash = hashText(bytesHash(waveImage, waveSize));
     if (!job_.hashes.empty())
-        hashLines_ = hashFileHeader(job_.rate, soundHash);
+        hashLines_ = hashFileHeader(job_.rate, job_.format, soundHash);
     if (!reference_.sound.empty() && reference_.sound != soundHash) {
         platformSay("the soundtrack differs: hash %s; %s has %s", soundHash.c_str(),
                     job_.verify.c_str(), reference_.sound.c_str());
         return false;
     }
+    const FrameFormat &f = job_.format;
+    if (f.padded() && (job_.output != OUTPUT_VIDEO || !job_.hashes.empty() || !job_.verify.empty()))
+        canvas_.assign(f.canvasBytes(), 0);
     if (job_.output != OUTPUT_VIDEO)
         return true;
+    pipe_ = encoderPipe(job_.path, job_.quality);
+    converted_.assign(pipeFrameBytes(pipe_, f.canvasWidth, f.canvasHeight), 0);
+    if (pipe_ == PIPE_YUV420)
+        blackYuv420(f, converted_.data());
+    else if (pipe_ == PIPE_YUV444)
+        blackYuv444(f, converted_.data());
     if (!writeAll(sound_.fd(), waveImage, waveSize))
         return reportUnlessInterrupted(job_.path, errno);
     long frames = end_ - job_.first;
@@ -60,8 +76,9 @@ bool CaptureOutputs::begin(const void *waveImage, size_t waveSize) {
                          job_.rate,
                          (double)frameTick(job_.first, job_.rate) / 1000.0,
                          (double)frames * job_.rate.den / job_.rate.num,
-                         SCREEN_WIDTH,
-                         SCREEN_HEIGHT};
+                         f.canvasWidth,
+                         f.canvasHeight,
+                         job_.quality};
     if (!encoder_.start(encoderArguments(encode), true, false, ENCODER_NICENESS)) {
         platformSay("cannot start ffmpeg: %s", std::strerror(errno));
         return false;
@@ -85,8 +102,9 @@ bool CaptureOutputs::matchesReference(long number, const std::string &t, uint64_
     return true;
 }
 
-bool CaptureOutputs::writePng(const std::string &path, const CapturedFrame &frame) {
-    encodePng(&pngBytes_, frame.pixels.data(), SCREEN_WIDTH, SCREEN_HEIGHT, 1);
+bool CaptureOutputs::writePng(const std::string &path, const unsigned char *pixels) {
+    encodePng(&pngBytes_, pixels, job_.format.canvasWidth, job_.format.canvasHeight, 1);
+    pngWritten_ += (long long)pngBytes_.size();
     if (job_.output == OUTPUT_PNG) {
         return writeAll(png_.fd(), pngBytes_.data(), pngBytes_.size()) ||
                reportUnlessInterrupted(path, errno);
@@ -96,28 +114,45 @@ bool CaptureOutputs::writePng(const std::string &path, const CapturedFrame &fram
            reportUnlessInterrupted(path, errno);
 }
 
+// The picture goes to the encoder without its canvas: the converters write it
+// into the middle of converted_, whose bars stay black.
+bool CaptureOutputs::encode(const unsigned char *picture) {
+    if (pipe_ == PIPE_YUV420)
+        toYuv420(picture, job_.format, converted_.data());
+    else if (pipe_ == PIPE_YUV444)
+        toYuv444(picture, job_.format, converted_.data());
+    else
+        toBgr0(picture, job_.format, converted_.data());
+    if (encoder_.write(converted_.data(), converted_.size()))
+        return true;
+    if (errno == ETIMEDOUT)
+        platformSay("ffmpeg took nothing for %g s; stopped it", childStallSeconds());
+    else if (errno != EINTR)
+        platformSay("ffmpeg stopped taking frames: it %s", encoder_.endText().c_str());
+    return false;
+}
+
 bool CaptureOutputs::take(const CapturedFrame &frame) {
-    uint64_t hash = frameHash(frame.pixels.data(), frame.pixels.size());
-    std::string t = timeText(frame.t);
-    if (!job_.hashes.empty())
-        hashLines_ += hashLine(frame.number, t, hash);
-    if (!job_.verify.empty() && !matchesReference(frame.number, t, hash))
-        return false;
+    const unsigned char *pixels = frame.pixels.data();
+    if (!canvas_.empty()) {
+        placeOnCanvas(job_.format, pixels, canvas_.data());
+        pixels = canvas_.data();
+    }
+    if (!job_.hashes.empty() || !job_.verify.empty()) {
+        uint64_t hash = frameHash(pixels, job_.format.canvasBytes());
+        std::string t = timeText(frame.t);
+        if (!job_.hashes.empty())
+            hashLines_ += hashLine(frame.number, t, hash);
+        if (!job_.verify.empty() && !matchesReference(frame.number, t, hash))
+            return false;
+    }
     switch (job_.output) {
     case OUTPUT_VIDEO:
-        yuv_.resize((size_t)SCREEN_WIDTH * SCREEN_HEIGHT * 3 / 2);
-        toYuv420(frame.pixels.data(), SCREEN_WIDTH, SCREEN_HEIGHT, yuv_.data());
-        if (encoder_.write(yuv_.data(), yuv_.size()))
-            return true;
-        if (errno == ETIMEDOUT)
-            platformSay("ffmpeg took nothing for %g s; stopped it", childStallSeconds());
-        else if (errno != EINTR)
-            platformSay("ffmpeg stopped taking frames: it %s", encoder_.endText().c_str());
-        return false;
+        return encode(frame.pixels.data());
     case OUTPUT_PNG_SEQUENCE:
-        return writePng(frameName(job_.path, frame.number), frame);
+        return writePng(frameName(job_.path, frame.number), pixels);
     case OUTPUT_PNG:
-        return writePng(job_.path, frame);
+        return writePng(job_.path, pixels);
     case OUTPUT_NONE:
         return true;
     }
@@ -165,4 +200,16 @@ bool CaptureOutputs::commit() {
                         : "%ld frames and the soundtrack match %s",
                     end_ - job_.first, job_.verify.c_str());
     return true;
+}
+
+std::vector<WrittenFile> CaptureOutputs::written() const {
+    std::vector<WrittenFile> files;
+    struct stat info;
+    if (job_.output == OUTPUT_VIDEO && stat(job_.path.c_str(), &info) == 0)
+        files.push_back({job_.path, (long long)info.st_size});
+    else if (job_.output == OUTPUT_PNG || job_.output == OUTPUT_PNG_SEQUENCE)
+        files.push_back({job_.path, pngWritten_});
+    if (!job_.hashes.empty())
+        files.push_back({job_.hashes, (long long)hashLines_.size()});
+    return files;
 }

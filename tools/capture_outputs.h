@@ -8,6 +8,7 @@
 #include "tools/child_process.h"
 #include "tools/frame_hash.h"
 #include "tools/frame_writer.h"
+#include "tools/progress.h"
 #include "tools/temp_file.h"
 
 #include <string>
@@ -18,7 +19,8 @@ class CaptureOutputs {
     // Frames first up to end (exclusive) will be taken.
     CaptureOutputs(const CaptureJob &job, long end) : job_(job), end_(end) {}
 
-    // Reads the --verify file, if any. False once said why.
+    // Reads the --verify file, if any, and checks it was made with the same
+    // size, padding and subframes. False once said why.
     bool readReference();
 
     // Makes the temporaries of every file to be written, so a name that
@@ -26,8 +28,8 @@ class CaptureOutputs {
     bool claim();
 
     // Compares the soundtrack with the reference and starts the hash file;
-    // for a video, writes the soundtrack out and starts the encoder. False
-    // once said why.
+    // for a video, writes the soundtrack out and starts the encoder; makes
+    // the canvas's bars black once. False once said why.
     bool begin(const void *waveImage, size_t waveSize);
 
     // Hashes, compares and writes one frame; on the writer thread. False
@@ -38,9 +40,13 @@ class CaptureOutputs {
     // False once said why (or on an end signal).
     bool commit();
 
+    // The files written and their sizes, for the summary.
+    std::vector<WrittenFile> written() const;
+
   private:
     bool matchesReference(long number, const std::string &t, uint64_t hash);
-    bool writePng(const std::string &path, const CapturedFrame &frame);
+    bool writePng(const std::string &path, const unsigned char *pixels);
+    bool encode(const unsigned char *picture);
     bool finishVideo();
 
     const CaptureJob &job_;
@@ -49,5 +55,8 @@ class CaptureOutputs {
     ChildProcess encoder_; // after the temporaries, so it is stopped before they go
     HashList reference_;
     std::string hashLines_;
-    std::vector<unsigned char> yuv_, pngBytes_;
+    FramePipe pipe_ = PIPE_YUV420;
+    // Each frame on its canvas (when padded) and in the encoder's form.
+    std::vector<unsigned char> canvas_, converted_, pngBytes_;
+    long long pngWritten_ = 0;
 };

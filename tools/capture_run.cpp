@@ -3,69 +3,60 @@
 #include "music/wave_image.h"
 #include "platform/platform.h"
 #include "show/demo_main.h"
-#include "show/display.h"
 #include "tools/capture_outputs.h"
 #include "tools/encoder.h"
+#include "tools/frame_average.h"
 #include "tools/frame_writer.h"
+#include "tools/progress.h"
 
 #include <GL/gl.h>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
-const size_t FRAME_BYTES = (size_t)SCREEN_WIDTH * SCREEN_HEIGHT * 4;
-
-// The progress line on a terminal: frames, rate and time left.
-class Progress {
-  public:
-    explicit Progress(long total) : total_(total), shown_(began_) {}
-    void update(long done, bool last = false) {
-        auto now = std::chrono::steady_clock::now();
-        if (!enabled_ || (!last && now - shown_ < std::chrono::milliseconds(250)))
-            return;
-        shown_ = now;
-        double seconds = std::chrono::duration<double>(now - began_).count();
-        double fps = seconds > 0 ? done / seconds : 0;
-        long left = fps > 0 ? (long)((total_ - done) / fps + 0.5) : 0;
-        std::fprintf(stderr, "\r  frame %ld/%ld  %.1f fps  %ld:%02ld left %s", done, total_, fps,
-                     left / 60, left % 60, last ? "\n" : "");
-    }
-
-  private:
-    long total_;
-    bool enabled_ = isatty(2) != 0;
-    std::chrono::steady_clock::time_point began_ = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point shown_;
-};
-
 // Draws every frame from 0 up to end in order, as the show's clock would
-// reach them, and hands those from job.first on to the writer. Returns false
-// if it stopped early (a signal, or the writer failed).
-bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer) {
-    Progress progress(end);
+// reach them, and hands those from job.first on to the writer. With
+// subframes, frame k is the mean of frames k * n to k * n + n - 1 at n times
+// the rate, all drawn in order; one that reaches the show's end is cleared and
+// not drawn, as the show leaves it: black. Returns false if it stopped early
+// (a signal, or the writer failed).
+bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer, Progress &progress) {
+    const FrameFormat &f = job.format;
+    const int n = f.subframes;
+    const FrameRate drawn = {job.rate.num * n, job.rate.den};
+    FrameAverage average(n > 1 ? f.pictureBytes() : 0, n);
+    std::vector<unsigned char> subframe(n > 1 ? f.pictureBytes() : 0);
     demoClock.startTick = 0;
     long k = 0;
     for (; k < end && !platformEndSignal(); ++k) {
-        demoFrame(frameTick(k, job.rate));
         if (k < job.first) {
-            // Nothing reads these frames back, and llvmpipe would queue them unbounded.
-            glFinish();
+            for (int j = 0; j < n; ++j) {
+                demoFrame(frameTick(k * n + j, drawn));
+                // Nothing reads these frames back, and llvmpipe would queue them unbounded.
+                glFinish();
+            }
+            progress.drawn(k + 1);
             continue;
         }
         CapturedFrame *frame = writer.acquire();
         if (!frame)
             break;
-        platformReadFrame(frame->pixels.data());
+        for (int j = 0; j < n; ++j) {
+            demoFrame(frameTick(k * n + j, drawn));
+            if (j == 0)
+                frame->t = demoClock.t;
+            platformReadFrame(n > 1 ? subframe.data() : frame->pixels.data());
+            if (n > 1)
+                average.add(subframe.data());
+        }
+        if (n > 1)
+            average.mean(frame->pixels.data());
         frame->number = k;
-        frame->t = demoClock.t;
         writer.submit();
-        progress.update(k + 1);
+        progress.drawn(k + 1);
     }
-    progress.update(k, true);
+    progress.finish();
     return k == end;
 }
 
@@ -97,18 +88,25 @@ int runCapture(const CaptureJob &job) {
     if (!outputs.readReference())
         return 1;
     platformRequestHeadless();
+    platformSetHeadlessSize(job.format.width, job.format.height);
     if (!buildShow()) {
         platformSay("%s", platformError());
         return 1;
     }
     if (!outputs.claim() || !outputs.begin(&waveImage, sizeof waveImage))
         return 1;
-    FrameWriter writer(FRAME_BYTES, [&](const CapturedFrame &f) { return outputs.take(f); });
+    FrameWriter writer(job.format.pictureBytes(),
+                       [&](const CapturedFrame &f) { return outputs.take(f); });
     if (!writer.start()) {
         platformSay("cannot start the frame writer thread: %s", std::strerror(errno));
         return 1;
     }
-    bool rendered = renderFrames(job, end, writer);
+    Progress progress(job.first, end);
+    bool rendered = renderFrames(job, end, writer, progress);
     bool written = writer.finish();
-    return rendered && written && !platformEndSignal() && outputs.commit() ? 0 : 1;
+    if (!rendered || !written || platformEndSignal() || !outputs.commit())
+        return 1;
+    if (job.output != OUTPUT_NONE || !job.hashes.empty())
+        sayCaptured(end - job.first, progress.seconds(), outputs.written());
+    return 0;
 }

@@ -2,7 +2,9 @@
 // of frame hashes.
 #pragma once
 
+#include "tools/encoder.h"
 #include "tools/frame_clock.h"
+#include "tools/frame_format.h"
 
 #include <string>
 
@@ -16,6 +18,9 @@ struct CaptureJob {
     long end = -1;      // one past the last frame written; -1: to the end of the show
     std::string hashes; // --hashes FILE
     std::string verify; // --verify FILE
+    FrameFormat format;
+    int padWidth = 0, padHeight = 0; // --pad as given; 0: none
+    VideoQuality quality;
 };
 
 // Frames the show draws at rate before its clock reaches its end.

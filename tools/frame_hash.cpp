@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <vector>
 
 static const size_t MAX_LINE = 200;
 
@@ -48,9 +49,43 @@ std::string timeText(float t) {
     return text;
 }
 
-std::string hashFileHeader(FrameRate rate, const std::string &soundHash) {
-    return "# pelmira-capture frame hashes at " + std::to_string(rate.num) + "/" +
-           std::to_string(rate.den) + " fps\nsound " + soundHash + "\n";
+namespace {
+
+struct Setting {
+    const char *name;
+    std::string value, byDefault;
+};
+
+// The settings that change the frames, with the values that mean no change.
+std::vector<Setting> settingsOf(const FrameFormat &f) {
+    const FrameFormat plain;
+    return {{"size", sizeText(f.width, f.height), sizeText(plain.width, plain.height)},
+            {"pad", f.padded() ? sizeText(f.canvasWidth, f.canvasHeight) : "none", "none"},
+            {"subframes", std::to_string(f.subframes), "1"}};
+}
+
+} // namespace
+
+std::string hashFileHeader(FrameRate rate, const FrameFormat &format,
+                           const std::string &soundHash) {
+    std::string header = "# pelmira-capture frame hashes at " + std::to_string(rate.num) + "/" +
+                         std::to_string(rate.den) + " fps\n";
+    for (const Setting &s : settingsOf(format))
+        if (s.value != s.byDefault)
+            header += std::string(s.name) + " " + s.value + "\n";
+    return header + "sound " + soundHash + "\n";
+}
+
+std::string settingsMismatch(const HashList &list, const FrameFormat &format,
+                             const std::string &path) {
+    for (const Setting &s : settingsOf(format)) {
+        auto found = list.settings.find(s.name);
+        const std::string &recorded = found == list.settings.end() ? s.byDefault : found->second;
+        if (recorded != s.value)
+            return path + " was made with " + s.name + " " + recorded + ", not " + s.value +
+                   ": verify with the same --" + s.name;
+    }
+    return "";
 }
 
 std::string hashLine(long frame, const std::string &t, uint64_t hash) {
@@ -72,6 +107,11 @@ bool parseLine(const std::string &line, HashList *list) {
         return false;
     if (first == "sound" && third.empty() && isHash(second) && list->sound.empty()) {
         list->sound = second;
+        return true;
+    }
+    if ((first == "size" || first == "pad" || first == "subframes") && third.empty() &&
+        !second.empty() && !list->settings.count(first)) {
+        list->settings[first] = second;
         return true;
     }
     char *end = nullptr;

@@ -1,9 +1,11 @@
 // Frame hashes and the hash files that hold a whole capture's worth of them:
-// a comment line with the rate, a "sound HASH" line, then "FRAME T HASH" per
-// frame, T the demo time as the show computed it.
+// a comment line with the rate, the frames' settings where they are not the
+// defaults ("size 1600x1200", "pad 1920x1080", "subframes 4"), a "sound HASH"
+// line, then "FRAME T HASH" per frame, T the demo time as the show computed it.
 #pragma once
 
 #include "tools/frame_clock.h"
+#include "tools/frame_format.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,15 +31,22 @@ struct HashRecord {
 };
 
 struct HashList {
-    std::string sound; // hash of the wave image, as text
+    std::string sound;                           // hash of the wave image, as text
+    std::map<std::string, std::string> settings; // "size", "pad", "subframes" as written
     std::map<long, HashRecord> frames;
 };
 
 // Reads a hash file; on failure says why in one line and returns false.
 bool readHashes(const std::string &path, HashList *list);
 
-// The first lines of a hash file made at rate, with the soundtrack's hash.
-std::string hashFileHeader(FrameRate rate, const std::string &soundHash);
+// The first lines of a hash file made at rate in format, with the
+// soundtrack's hash.
+std::string hashFileHeader(FrameRate rate, const FrameFormat &format, const std::string &soundHash);
+
+// How the settings a hash file records (absent: the defaults) differ from
+// format's, as one sentence naming the file; "" if they do not.
+std::string settingsMismatch(const HashList &list, const FrameFormat &format,
+                             const std::string &path);
 
 // One frame's line.
 std::string hashLine(long frame, const std::string &t, uint64_t hash);

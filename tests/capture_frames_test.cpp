@@ -1,0 +1,171 @@
+// What the capture makes of each frame: the subframe mean, and colours in
+// each of the encoders' forms on a padded canvas through ffmpeg and back. Every frame
+// of the show is grey, where swapped or misplaced chroma planes, a wrong
+// matrix or a wrong range tag would not show: these use coloured pictures.
+#include "tools/child_process.h"
+#include "tools/encoder.h"
+#include "tools/frame_average.h"
+#include "tools/temp_file.h"
+#include "tools/yuv.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const unsigned char COLOURS[][3] = {{255, 0, 0},     {0, 255, 0},    {0, 0, 255},
+                                    {255, 255, 0},   {20, 40, 230},  {200, 120, 40},
+                                    {128, 128, 128}, {255, 255, 255}};
+const int COLOUR_COUNT = sizeof COLOURS / sizeof COLOURS[0];
+
+// A picture of square blocks of side block, one colour each in turn; alpha
+// holds noise, which no output may show.
+struct Picture {
+    FrameFormat format;
+    int block;
+    std::vector<unsigned char> rgba;
+
+    Picture(int width, int height, int canvasWidth, int canvasHeight, int blockSide)
+        : block(blockSide) {
+        format.width = width;
+        format.height = height;
+        format.canvasWidth = canvasWidth;
+        format.canvasHeight = canvasHeight;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const unsigned char *c = colour(x, y);
+                rgba.insert(rgba.end(), {c[0], c[1], c[2], (unsigned char)(x * 31 + y)});
+            }
+    }
+    const unsigned char *colour(int x, int y) const {
+        return COLOURS[(y / block * 7 + x / block) % COLOUR_COUNT];
+    }
+    // The colour at canvas pixel (x, y), black in the bars.
+    std::vector<int> expected(int x, int y) const {
+        x -= format.left();
+        y -= format.top();
+        if (x < 0 || y < 0 || x >= format.width || y >= format.height)
+            return {0, 0, 0};
+        const unsigned char *c = colour(x, y);
+        return {c[0], c[1], c[2]};
+    }
+};
+
+TEST(FrameAverage, IsTheMeanRoundedHalfUpWithoutDrift) {
+    const size_t bytes = 4096;
+    for (int count : {1, 2, 3, 4, 7, 64}) {
+        FrameAverage average(bytes, count);
+        std::vector<unsigned char> mean(bytes);
+        // Twice, so nothing of one mean is left in the next.
+        for (int round = 0; round < 2; ++round) {
+            std::vector<long> sums(bytes, 0);
+            for (int j = 0; j < count; ++j) {
+                std::vector<unsigned char> frame(bytes);
+                for (size_t i = 0; i < bytes; ++i)
+                    // The top quarter is all white: 64 x 255 must not overflow.
+                    frame[i] = i >= 3 * bytes / 4 ? 255 : (unsigned char)(i * (j + 1) + round * 7);
+                average.add(frame.data());
+                for (size_t i = 0; i < bytes; ++i)
+                    sums[i] += frame[i];
+            }
+            average.mean(mean.data());
+            for (size_t i = 0; i < bytes; ++i)
+                ASSERT_EQ(mean[i], (2 * sums[i] + count) / (2 * count))
+                    << count << " frames, byte " << i << ", sum " << sums[i];
+        }
+    }
+}
+
+// A short silent RIFF/WAVE file for the encoder's sound input.
+bool writeSilence(const std::string &path) {
+    const unsigned samples = 4410;
+    unsigned char header[44] = {'R',  'I',  'F', 'F', 0, 0, 0,  0, 'W', 'A', 'V',  'E',  'f', 'm',
+                                't',  ' ',  16,  0,   0, 0, 1,  0, 1,   0,   0x44, 0xAC, 0,   0,
+                                0x88, 0x58, 1,   0,   2, 0, 16, 0, 'd', 'a', 't',  'a'};
+    const unsigned data = samples * 2, riff = data + 36;
+    for (int i = 0; i < 4; ++i) {
+        header[4 + i] = (unsigned char)(riff >> (8 * i));
+        header[40 + i] = (unsigned char)(data >> (8 * i));
+    }
+    std::vector<unsigned char> file(header, header + 44);
+    file.resize(44 + data, 0);
+    return writeFileAtomically(path, file.data(), file.size(), false);
+}
+
+// The first frame of a video as ffmpeg turns it into RGB for a player: by
+// the range and matrix the video is tagged with.
+std::vector<unsigned char> decodeFirstFrame(const std::string &path, size_t bytes) {
+    std::string command =
+        "ffmpeg -v error -i '" + path + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 -";
+    std::vector<unsigned char> rgb(bytes);
+    std::FILE *pipe = popen(command.c_str(), "r");
+    size_t got = pipe ? std::fread(rgb.data(), 1, bytes, pipe) : 0;
+    if (pipe)
+        pclose(pipe);
+    rgb.resize(got);
+    return rgb;
+}
+
+TEST(EncoderColours, ComeBackFromEveryFormAsFed) {
+    char folder[] = "/tmp/pelmira-colours-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string sound = std::string(folder) + "/sound.wav";
+    ASSERT_TRUE(writeSilence(sound));
+    // 8x8 blocks keep 4:2:0 chroma and H.264's transform blocks uniform, so
+    // lossy coding only blurs their edges: block middles are held close.
+    const Picture p(96, 72, 128, 72, 8);
+    struct Case {
+        const char *name;
+        bool lossless;
+        int allowed; // levels off in the block middles and the bars
+    } cases[] = {{"lossy.mp4", false, 6},
+                 {"lossy.webm", false, 6},
+                 {"lossless.mp4", true, 1},
+                 {"lossless.mkv", true, 0}};
+    for (const Case &c : cases) {
+        const std::string path = std::string(folder) + "/" + c.name;
+        // Two frames at 10 fps, with 0.2 s of the soundtrack from its start.
+        EncoderJob job = {path, path + ".part", sound, {10, 1}, 0.0, 0.2, 0, 0, {}};
+        job.width = p.format.canvasWidth;
+        job.height = p.format.canvasHeight;
+        job.quality.lossless = c.lossless;
+        const FramePipe pipe = encoderPipe(path, job.quality);
+        std::vector<unsigned char> frame(
+            pipeFrameBytes(pipe, p.format.canvasWidth, p.format.canvasHeight), 0);
+        if (pipe == PIPE_YUV420)
+            blackYuv420(p.format, frame.data());
+        else if (pipe == PIPE_YUV444)
+            blackYuv444(p.format, frame.data());
+        (pipe == PIPE_YUV420   ? toYuv420
+         : pipe == PIPE_YUV444 ? toYuv444
+                               : toBgr0)(p.rgba.data(), p.format, frame.data());
+        ChildProcess encoder;
+        ASSERT_TRUE(encoder.start(encoderArguments(job), true, false)) << c.name;
+        for (int k = 0; k < 2; ++k)
+            ASSERT_TRUE(encoder.write(frame.data(), frame.size())) << c.name;
+        ASSERT_TRUE(encoder.wait()) << c.name;
+
+        const int cw = p.format.canvasWidth, ch = p.format.canvasHeight;
+        std::vector<unsigned char> rgb = decodeFirstFrame(job.temp, (size_t)cw * ch * 3);
+        ASSERT_EQ(rgb.size(), (size_t)cw * ch * 3) << c.name;
+        int worst = 0;
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x) {
+                const int bx = (x - p.format.left() + 64) % 8, by = (y - p.format.top() + 64) % 8;
+                if (!c.lossless && (bx < 2 || bx > 5 || by < 2 || by > 5))
+                    continue;
+                const std::vector<int> want = p.expected(x, y);
+                for (int i = 0; i < 3; ++i)
+                    worst = std::max(worst, std::abs(rgb[(y * cw + x) * 3 + i] - want[i]));
+            }
+        EXPECT_LE(worst, c.allowed) << c.name;
+    }
+    std::system(("rm -rf " + std::string(folder)).c_str());
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+// What a capture says about itself on stderr: on a terminal, a progress line
+// redrawn in place (frames, rate, time left), also while it draws the frames
+// before the first it writes; at the end, one summary line.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+class Progress {
+  public:
+    // Frames first to end are written, frames before first only drawn.
+    // Shown only if stderr is a terminal.
+    Progress(long first, long end);
+
+    // done frames have been drawn (done - 1 the last).
+    void drawn(long done);
+
+    // Clears the line, if one is shown.
+    void finish();
+
+    // Seconds since the progress began.
+    double seconds() const;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    void show(long done, Clock::time_point now);
+
+    long first_, end_;
+    bool enabled_;
+    bool lineShown_ = false;
+    Clock::time_point began_, writingBegan_, shown_;
+};
+
+struct WrittenFile {
+    std::string path;
+    long long bytes;
+};
+
+// "N frames in S s (R fps): PATH, SIZE" as the program's one line.
+void sayCaptured(long frames, double seconds, const std::vector<WrittenFile> &files);
+
+// A size in bytes as people read it: "812 kB", "10.3 MB".
+std::string bytesText(long long bytes);
