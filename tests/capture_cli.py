@@ -94,6 +94,11 @@ class Capture(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.folder, name)
 
+    def within(self, args):
+        """args with every file name in the test's folder; options, numbers and sizes as given."""
+        return [a if a.startswith("-") or re.fullmatch(r"[\d.x/]+", a) else self.path(a)
+                for a in args]
+
     def test_writes_frames_hashes_video_and_sound(self):
         self.assertEqual(capture("--at", "0.5", self.path("at.png")).returncode, 0)
         _, streams = probe(self.path("at.png"))
@@ -297,8 +302,7 @@ class Capture(unittest.TestCase):
                      ["--to", "0.5", "--hashes", "v.mp4", "v.mp4"],
                      ["--at", "1", "--hashes", "p.png", "p.png"],
                      ["--hashes", "002.png", "%03d.png"]):
-            result = capture(*[a if a.startswith("-") or a[0].isdigit() else self.path(a)
-                               for a in args])
+            result = capture(*self.within(args))
             self.assertEqual((result.returncode, result.stdout), (2, ""), args)
             message, hint = result.stderr.splitlines()
             self.assertTrue(message.startswith("pelmira-capture: "), args)
@@ -340,8 +344,7 @@ class Capture(unittest.TestCase):
                 (["--hashes", "taken.wav", "--to", "10", "x.mp4"], "taken.wav", "Is a directory",
                  None),
                 (["old.wav"], "old.wav", "File too large", small)):
-            result = capture(*[a if a.startswith("-") or a[0].isdigit() else self.path(a)
-                               for a in args], preexec_fn=limit, restore_signals=False)
+            result = capture(*self.within(args), preexec_fn=limit, restore_signals=False)
             self.assertEqual(result.returncode, 1, args)
             self.assertIn(f"'{self.path(name)}': {error}", result.stderr)
         self.assertEqual(sorted(os.listdir(self.folder)), ["old.wav", "taken.wav"])
