@@ -1,10 +1,9 @@
-// What the capture makes of each frame: the subframe mean, and colours in
-// each of the encoders' forms on a padded canvas through ffmpeg and back. Every frame
-// of the show is grey, where swapped or misplaced chroma planes, a wrong
-// matrix or a wrong range tag would not show: these use coloured pictures.
+// Colours in each of the encoders' forms, on a padded canvas, through ffmpeg
+// and back. Every frame of the show is grey, where swapped or misplaced
+// chroma planes, a wrong matrix or a wrong range tag would not show: these
+// use coloured pictures.
 #include "tools/child_process.h"
 #include "tools/encoder.h"
-#include "tools/frame_average.h"
 #include "tools/temp_file.h"
 #include "tools/yuv.h"
 
@@ -55,31 +54,6 @@ struct Picture {
         return {c[0], c[1], c[2]};
     }
 };
-
-TEST(FrameAverage, IsTheMeanRoundedHalfUpWithoutDrift) {
-    const size_t bytes = 4096;
-    for (int count : {1, 2, 3, 4, 7, 64}) {
-        FrameAverage average(bytes, count);
-        std::vector<unsigned char> mean(bytes);
-        // Twice, so nothing of one mean is left in the next.
-        for (int round = 0; round < 2; ++round) {
-            std::vector<long> sums(bytes, 0);
-            for (int j = 0; j < count; ++j) {
-                std::vector<unsigned char> frame(bytes);
-                for (size_t i = 0; i < bytes; ++i)
-                    // The top quarter is all white: 64 x 255 must not overflow.
-                    frame[i] = i >= 3 * bytes / 4 ? 255 : (unsigned char)(i * (j + 1) + round * 7);
-                average.add(frame.data());
-                for (size_t i = 0; i < bytes; ++i)
-                    sums[i] += frame[i];
-            }
-            average.mean(mean.data());
-            for (size_t i = 0; i < bytes; ++i)
-                ASSERT_EQ(mean[i], (2 * sums[i] + count) / (2 * count))
-                    << count << " frames, byte " << i << ", sum " << sums[i];
-        }
-    }
-}
 
 // A short silent RIFF/WAVE file for the encoder's sound input.
 bool writeSilence(const std::string &path) {

@@ -126,25 +126,6 @@ def case_full_run():
         check(30.99 <= ran and (not TIMED or ran < 33.0), f"ran {ran:.3f} s")
 
 
-def case_pillarbox():
-    # On 1920x1080 the picture is scaled to 1440x1080 and centred between
-    # black bars; the fly-in's all-white frames show its whole extent.
-    width, height, left, right = 1920, 1080, 240, 1680
-    with Xvfb("1920x1080") as x:
-        show = x.start_running(PELMIRA)
-
-        def white_picture():
-            check(show.poll() is None, "the show ended before its white frames")
-            pixels = x.grab()
-            rows = [pixels[y * width:(y + 1) * width] for y in range(0, height, 4)]
-            return all(min(r[left + 2:right - 2]) == 255 for r in rows) and rows
-
-        rows = wait_until(white_picture, "a frame filling 1440x1080 with white", timeout=90)
-        check(all(max(r[:left - 2] + r[right + 2:]) == 0 for r in rows), "the bars are not black")
-        x.run("xdotool", "key", "Escape")
-        check(finish(show, 30)[0] == 0, "nonzero exit status")
-
-
 if __name__ == "__main__":
     try:
         globals()["case_" + sys.argv[1]]()
