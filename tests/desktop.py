@@ -6,13 +6,21 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+import wave
 
 # Release builds may hold the show to its promptness; the sanitizer build is
 # several times slower and is held only to its results.
 TIMED = os.environ.get("PELMIRA_TEST_TIMED") == "1"
+SKIP = 77  # the exit status of a case that does not apply here
+
+# Pictures are compared cell by cell: the mean grey of each of 100x75 cells,
+# 8x8 pixels of an 800x600 frame, so thin text counts as much as it shows.
+GRID = (100, 75)
+BLACK = bytes(GRID[0] * GRID[1])
 
 
 class Failure(Exception):
@@ -36,22 +44,23 @@ def wait_until(condition, what, timeout=60.0, every=0.05):
 
 
 class Xvfb:
-    """A private X server; -displayfd lets it pick a free display number."""
+    """A private X server."""
 
     def __init__(self, screen="1024x768", *options):
         self.screen = screen
+        self.launch("Xvfb", "-screen", "0", screen + "x24", "-nolisten", "tcp", *options)
+
+    def launch(self, server, *options):
+        """Starts this or another X server; -displayfd lets it pick a free
+        display number."""
         read_end, write_end = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen + "x24", "-nolisten",
-             "tcp", *options], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+        self.proc = subprocess.Popen([server, "-displayfd", str(write_end), *options],
+                                     pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as f:
             self.display = ":" + f.readline().strip()
-        check(self.display != ":", "Xvfb did not start")
-        self.started()
-
-    def started(self):
-        """Bookkeeping once the server runs, for this and other servers."""
+        check(self.display != ":", server + " did not start")
         self.helpers = []
         # Marks the environment of everything started here, and so of
         # whatever that starts in turn, on a machine that other runs share.
@@ -71,21 +80,18 @@ class Xvfb:
         return subprocess.Popen([program, *args], env=self.env(**extra), stderr=subprocess.PIPE,
                                 text=True)
 
-    def grab(self, area=None):
+    def grab(self, area=None, cells=False):
         """The screen, or the area (width, height, left, top) of it, in grey
-        levels, a byte a pixel, rows top first, without the pointer."""
-        return self.grab_timed(area)[0]
-
-    def grab_timed(self, area=None):
-        """What grab() gives, and the monotonic times between which it was
-        taken."""
+        levels, a byte a pixel (or, with cells, a byte a cell of GRID), rows
+        top first, without the pointer."""
         width, height, left, top = area or (*map(int, self.screen.split("x")), 0, 0)
-        before = time.monotonic()
+        scale = ["-vf", f"scale={GRID[0]}:{GRID[1]}:flags=area"] if cells else []
         pixels = self.run("ffmpeg", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
                           "-video_size", f"{width}x{height}", "-i", f"{self.display}+{left},{top}",
-                          "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray", "-").stdout
-        check(len(pixels) == width * height, "could not grab the screen")
-        return pixels, (before, time.monotonic())
+                          *scale, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray",
+                          "-").stdout
+        check(len(pixels) == (len(BLACK) if cells else width * height), "could not grab the screen")
+        return pixels
 
     def covered(self):
         """True once no 8x8 tile of the (white, -wr) root shows through."""
@@ -106,12 +112,19 @@ class Xvfb:
         return HeldKey(self.display, keysym)
 
     def grab_picture(self, brightness=40):
-        """grab_timed once the screen shows more than a dark frame: a mean grey
-        level of at least brightness, so a picture tells frames apart."""
+        """The cells of the show's picture, fitted and centred on the screen,
+        and the monotonic times between which they were grabbed, once they show
+        more than a dark frame: a mean grey level of at least brightness."""
         def bright():
-            pixels, taken = self.grab_timed()
-            return sum(pixels[::97]) / len(pixels[::97]) >= brightness and (pixels, taken)
+            before = time.monotonic()
+            cells = self.grab(picture_area(*map(int, self.screen.split("x"))), cells=True)
+            return sum(cells) / len(cells) >= brightness and (cells, (before, time.monotonic()))
         return wait_until(bright, "a bright picture", timeout=90)
+
+    def escape(self, show):
+        """Taps Escape, then finish(show)."""
+        self.run("xdotool", "key", "Escape")
+        return finish(show, 30)
 
     def start_helper(self, *command, **extra):
         """A desktop program (window manager, compositor...) on this server,
@@ -156,12 +169,6 @@ class Xvfb:
         self.proc.wait()
 
 
-# Pictures are compared cell by cell: the mean grey of each of 100x75 cells,
-# 8x8 pixels of an 800x600 frame, so thin text counts as much as it shows.
-GRID = (100, 75)
-BLACK = bytes(GRID[0] * GRID[1])
-
-
 def capture_frames(capture, start, end, fps=20):
     """The capture tool's frames for start <= t < end as (t, cells), the
     cells' grey levels rows top first."""
@@ -178,37 +185,28 @@ def capture_frames(capture, start, end, fps=20):
     return [(k / fps, raw[i * size:(i + 1) * size]) for i, k in enumerate(numbers)]
 
 
-def screen_cells(screen, width, height):
-    """The cells of the picture a width x height screen shows scaled to fit
-    and centred."""
+def picture_area(width, height):
+    """Where a width x height screen shows the picture scaled to fit and
+    centred, as Xvfb.grab takes an area."""
     scale = min(width / 800, height / 600)
     w, h = round(800 * scale), round(600 * scale)
-    left, top = (width - w) // 2, (height - h) // 2
-    cells, (columns, rows) = [], GRID
-    for r in range(rows):
-        y0, y1 = top + r * h // rows, top + (r + 1) * h // rows
-        for c in range(columns):
-            x0, x1 = left + c * w // columns, left + (c + 1) * w // columns
-            cell = sum(sum(screen[y * width + x0:y * width + x1]) for y in range(y0, y1))
-            cells.append(cell / ((y1 - y0) * (x1 - x0)))
-    return cells
+    return w, h, (width - w) // 2, (height - h) // 2
 
 
 def picture_error(cells, frame):
-    """Mean grey-level difference, cell by cell, of screen_cells and a frame's."""
+    """Mean grey-level difference of two pictures' cells."""
     return sum(abs(a - b) for a, b in zip(cells, frame)) / len(frame)
 
 
-def check_picture(shots, width, height, start, capture):
-    """Of the screens grabbed as Xvfb.grab_timed gives them (a window manager
-    may show one mid-transition), one shows a frame the capture tool draws for
-    the time it was taken on the show's clock, which started at the monotonic
-    time start (the frame on screen may be a few frames old)."""
+def check_picture(shots, start, capture):
+    """Of the pictures grabbed as Xvfb.grab_picture gives them (a window
+    manager may show one mid-transition), one shows a frame the capture tool
+    draws for the time it was taken on the show's clock, which started at the
+    monotonic time start (the frame on screen may be a few frames old)."""
     frames = capture_frames(capture, min(t[0] for _, t in shots) - start - 0.4,
                             max(t[1] for _, t in shots) - start + 0.1)
     results = []
-    for screen, (first, last) in shots:
-        cells = screen_cells(screen, width, height)
+    for cells, (first, last) in shots:
         near = [(t, f) for t, f in frames if first - start - 0.4 <= t < last - start + 0.1]
         best = min((picture_error(cells, f), t) for t, f in near)
         results.append((best, picture_error(cells, BLACK)))
@@ -216,29 +214,50 @@ def check_picture(shots, width, height, start, capture):
           f"no screen matches a frame of its time: (best, black) {results}")
 
 
+def xlib():
+    """Xlib and XTest, typed for what the tests call."""
+    x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+    xtst = ctypes.CDLL(ctypes.util.find_library("Xtst"))
+    x11.XOpenDisplay.restype = x11.XInternAtom.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.c_void_p]
+    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                       ctypes.c_ulong]
+    return x11, xtst
+
+
 class HeldKey:
     """A key pressed on its own connection: the server lets go of it when the
     connection closes, so the connection stays open until release()."""
 
     def __init__(self, display, keysym):
-        x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
-        xtst = ctypes.CDLL(ctypes.util.find_library("Xtst"))
-        x11.XOpenDisplay.restype = ctypes.c_void_p
-        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
-                                           ctypes.c_ulong]
-        self.x11 = x11
-        self.connection = x11.XOpenDisplay(display.encode())
+        self.x11, xtst = xlib()
+        self.connection = self.x11.XOpenDisplay(display.encode())
         check(self.connection, "cannot connect to " + display)
-        code = x11.XKeysymToKeycode(self.connection, keysym)
+        code = self.x11.XKeysymToKeycode(self.connection, keysym)
         xtst.XTestFakeKeyEvent(self.connection, code, 1, 0)
-        x11.XSync(self.connection, 0)  # the server has it down when this returns
+        self.x11.XSync(self.connection, 0)  # the server has it down when this returns
 
     def release(self):
         self.x11.XCloseDisplay(self.connection)
+
+
+def send_close(display, window):
+    """What a window manager sends when the user closes a window."""
+    x11 = xlib()[0]
+    connection = x11.XOpenDisplay(display.encode())
+    # An XClientMessageEvent: type 33, serial, send_event, display, window,
+    # message_type, format 32, data; an XEvent is 24 longs.
+    event = (ctypes.c_long * 24)(33, 0, 0, 0, window, x11.XInternAtom(connection, b"WM_PROTOCOLS",
+                                                                     0), 32)
+    event[7] = x11.XInternAtom(connection, b"WM_DELETE_WINDOW", 0)
+    x11.XSendEvent(connection, window, 0, 0, event)
+    x11.XCloseDisplay(connection)  # flushes
 
 
 def finish(show, timeout):
@@ -252,6 +271,23 @@ def finish(show, timeout):
         check(False, f"the show did not end within {timeout} s")
     timing = re.search(r"start_tick=(\S+) first_frame=\S+ frames=(\d+) exit=(\S+)", err)
     return show.returncode, err, timing and (float(timing[1]), int(timing[2]), float(timing[3]))
+
+
+def soundtrack(capture):
+    """The soundtrack's samples, s16 mono, as the capture tool writes them."""
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, "sound.wav")
+        subprocess.run([capture, path], check=True, timeout=120)
+        with wave.open(path) as w:
+            return w.readframes(w.getnframes())
+
+
+def run_case(cases):
+    """Runs the case argv[1] names among a script's case_ functions."""
+    try:
+        cases["case_" + sys.argv[1]]()
+    except Failure as failure:
+        sys.exit(f"FAIL {sys.argv[1]}: {failure}")
 
 
 class PulseAudio:

@@ -12,22 +12,12 @@ import subprocess
 import sys
 import tempfile
 import time
-import wave
 
-from desktop import (TIMED, Failure, PulseAudio, Weston, Xvfb, check, check_picture, finish,
-                     follow_soundtrack, sound_against_clock, wait_until)
+from desktop import (SKIP, TIMED, PulseAudio, Weston, Xvfb, check, check_picture, finish,
+                     follow_soundtrack, run_case, sound_against_clock, soundtrack, wait_until)
 
 PELMIRA, CAPTURE = sys.argv[2:4]
 XK_ESCAPE = 0xFF1B
-SKIP = 77
-
-
-def soundtrack():
-    with tempfile.TemporaryDirectory() as directory:
-        path = os.path.join(directory, "sound.wav")
-        subprocess.run([CAPTURE, path], check=True, timeout=120)
-        with wave.open(path) as w:
-            return w.readframes(w.getnframes())
 
 
 def stays_running(show, seconds):
@@ -67,7 +57,7 @@ def case_sound_keeps_time():
     # A promise about time: the sanitizer build is too slow to keep it.
     if not TIMED:
         sys.exit(SKIP)
-    track = soundtrack()
+    track = soundtrack(CAPTURE)
     load = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
     try:
         with Xvfb("800x600") as x, PulseAudio() as pulse:
@@ -88,7 +78,7 @@ def case_sound_keeps_time():
 
 def case_sound_follows_a_stopped_clock():
     # SDL's disk driver writes at the pace of real time, as a device plays.
-    track = soundtrack()
+    track = soundtrack(CAPTURE)
     rate, stop = 44100, 2.0
     with tempfile.TemporaryDirectory() as directory, Xvfb() as x:
         device = os.path.join(directory, "device.raw")
@@ -100,8 +90,7 @@ def case_sound_follows_a_stopped_clock():
         time.sleep(stop)  # the stimulus: the process stays stopped this long
         show.send_signal(signal.SIGCONT)
         wait_until(lambda: os.path.getsize(device) > stopped_at + rate * 2, "more sound")
-        x.run("xdotool", "key", "Escape")
-        check(finish(show, 30)[0] == 0, "nonzero exit status")
+        check(x.escape(show)[0] == 0, "nonzero exit status")
         with open(device, "rb") as f:
             got = f.read()
     # Where the device's last samples come from in the soundtrack: a clock that
@@ -138,11 +127,10 @@ def case_window_manager():
         check(still, "Escape held in another window ended the show")
         other.terminate()
         x.run("xdotool", "search", "--name", "^pelmira$", "windowactivate", "--sync")
-        x.run("xdotool", "key", "Escape")
-        status, err, timing = finish(show, 30)
+        status, err, timing = x.escape(show)
         check(status == 0 and timing, f"status {status}, said {err}")
         check(not x.leftovers(), f"left running: {x.leftovers()}")
-        check_picture(shots, 1920, 1080, timing[0], CAPTURE)
+        check_picture(shots, timing[0], CAPTURE)
 
 
 def case_wayland_native():
@@ -152,12 +140,11 @@ def case_wayland_native():
         check(b'"pelmira"' not in x.run("xwininfo", "-root", "-tree").stdout,
               "the show went through X11")
         shots = [x.grab_picture() for _ in range(3)]
-        x.run("xdotool", "key", "Escape")
-        status, err, timing = finish(show, 30)
+        status, err, timing = x.escape(show)
         check(status == 0 and timing, f"status {status}, said {err}")
         noise = [line for line in err.splitlines() if not line.startswith("pelmira timing")]
         check(not noise, f"said {noise}")
-        check_picture(shots, 1024, 768, timing[0], CAPTURE)
+        check_picture(shots, timing[0], CAPTURE)
 
 
 def case_xwayland_full_screen():
@@ -200,8 +187,7 @@ def case_sound_server_lost():
         wait_until(lambda: show.poll() is not None or pulse.playing(), "the show's sound")
         pulse.stop()
         check(stays_running(show, 1.0), "the show ended with the sound server")
-        x.run("xdotool", "key", "Escape")
-        status, err, _ = finish(show, 30)
+        status, err, _ = x.escape(show)
     lines = [line for line in err.splitlines() if not line.startswith("pelmira timing")]
     check(status == 0 and lines == ["pelmira: the sound device is gone; the show goes on without "
                                     "sound"], f"status {status}, said {err!r}")
@@ -228,8 +214,6 @@ def case_display_lost():
         check(not left, f"left running: {left}")
 
 
+
 if __name__ == "__main__":
-    try:
-        globals()["case_" + sys.argv[1]]()
-    except Failure as failure:
-        sys.exit(f"FAIL {sys.argv[1]}: {failure}")
+    run_case(globals())
