@@ -1,4 +1,4 @@
-// The glow and text images, drawn with the fonts the machine has.
+// The text images, drawn with the fonts the machine has and without any.
 #include "platform/platform.h"
 #include "visuals/textures.h"
 
@@ -7,23 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-
-TEST(GlowTexture, ConeValuesAndCoverage) {
-    makeGlowTexture();
-    const unsigned char *glow = TexturePixels[SLOT_GLOW];
-    const int listed[][3] = {{128, 128, 255}, {127, 127, 253}, {64, 64, 74}, {100, 128, 200},
-                             {128, 200, 112}, {128, 255, 2},   {128, 0, 0},  {0, 128, 0},
-                             {0, 0, 0},       {255, 255, 0}};
-    for (const auto &t : listed)
-        EXPECT_EQ(glow[(t[0] * 256 + t[1]) * 4], t[2]) << "row " << t[0] << ", column " << t[1];
-    int nonZero = 0, unequal = 0;
-    for (const unsigned char *b = glow; b < glow + TEXTURE_BYTES; b += 4) {
-        nonZero += b[0] != 0;
-        unequal += b[1] != b[0] || b[2] != b[0] || b[3] != b[0];
-    }
-    EXPECT_EQ(nonZero, 51101);
-    EXPECT_EQ(unequal, 0);
-}
 
 // Where the ink of a drawing lies, rows counted from the bottom (the order in
 // memory), after checking what every text image shares.
