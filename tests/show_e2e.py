@@ -84,9 +84,10 @@ def case_disk_audio():
             check(x.escape(show)[0] == 0, "nonzero exit status")
         with open(device, "rb") as f:
             got = f.read()
-        # SDL feeds the device silence until playback is unpaused: a few buffers.
+        # SDL feeds the device silence until playback is unpaused: as many
+        # buffers as the show takes to start, a millisecond each at this delay.
         lead = (len(got) - len(got.lstrip(b"\0"))) - (len(samples) - len(samples.lstrip(b"\0")))
-        check(0 <= lead <= 32768 and not any(got[:lead]), f"the soundtrack starts at byte {lead}")
+        check(lead >= 0, f"the soundtrack's first {-lead} bytes are missing")
         check(got[lead:lead + len(samples)] == samples, "the device's bytes differ")
         check(not any(got[lead + len(samples):]), "the soundtrack did not end in silence")
 
