@@ -23,7 +23,7 @@ import tempfile
 import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from desktop import PulseAudio, Xvfb, finish, follow_soundtrack, sound_against_clock  # noqa: E402
+from desktop import PulseAudio, Xvfb, finish, sound_against_clock  # noqa: E402
 
 
 def soundtrack(capture):
@@ -47,8 +47,7 @@ def one_run(pelmira, extra, track, workers):
             worker.wait()
     if status != 0 or not timing:
         sys.exit(f"{pelmira}: status {status}, said {err}")
-    gaps, offsets = sound_against_clock(follow_soundtrack(recorded, track), recording.start,
-                                        timing[0])
+    gaps, offsets = sound_against_clock(recorded, track, recording.start, timing[0])
     return gaps, offsets[0] * 1000, offsets[-1] * 1000, max(abs(o) for o in offsets) * 1000
 
 

@@ -12,9 +12,10 @@ import stat
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import wave
+
+from desktop import wait_until
 
 TOOL = os.environ["CAPTURE_TOOL"]
 GOLDEN = os.environ["GOLDEN_DIR"]
@@ -54,13 +55,6 @@ def as_nobody(umask, threads=None):
         os.setgid(65534)
         os.setuid(65534)
     return switch
-
-
-def wait_for(condition, timeout=120):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        assert time.monotonic() < deadline, "waited too long"
-        time.sleep(0.05)
 
 
 class Capture(unittest.TestCase):
@@ -390,7 +384,7 @@ class Capture(unittest.TestCase):
                                              "PELMIRA_ENCODER_TIMEOUT": "600"},
                                         preexec_fn=lambda: resource.setrlimit(
                                             resource.RLIMIT_CORE, (0, 0)))
-                wait_for(ready)
+                wait_until(ready, "the capture to reach the stage", timeout=120)
                 proc.send_signal(sig)
                 self.assertEqual(proc.wait(timeout=60), -sig, (sig, mode))
                 if os.path.exists(mark):

@@ -94,11 +94,8 @@ class Xvfb:
         return pixels
 
     def covered(self):
-        """True once no 8x8 tile of the (white, -wr) root shows through."""
-        width, height = map(int, self.screen.split("x"))
-        pixels = self.grab()
-        return all(min(min(pixels[(y + k) * width + x:(y + k) * width + x + 8]) for k in range(8))
-                   < 255 for y in range(0, height, 8) for x in range(0, width, 8))
+        """True once no cell of the (white, -wr) root shows through."""
+        return 255 not in self.grab(cells=True)
 
     def start_running(self, program, *args):
         """Starts the show and waits until it has covered the screen."""
@@ -382,44 +379,34 @@ class Recording:
         return b"".join(self.chunks)
 
 
-def follow_soundtrack(recorded, soundtrack, block=1024):
-    """Where each block of the soundtrack (s16 mono bytes) lies in a recording:
-    a list of (block's first frame, its frame in the recording, or None where
-    it is missing or damaged). Silent blocks cannot be placed and are left out.
-    Each block is looked for within two seconds of where the one before was
-    found, so the pattern's repeats further away cannot be mistaken for it."""
-    size, placed, lag = block * 2, [], None
+def sound_against_clock(recorded, soundtrack, recording_start, start_tick, block=1024,
+                        rate=PulseAudio.RATE):
+    """Where each block of the soundtrack (s16 mono bytes) lies in a recording
+    that began at the monotonic time recording_start: the gaps (blocks
+    missing or the soundtrack's place in the recording moving, counted once
+    per break, a missing end included) and the offset of each block found
+    against the show's clock in seconds, positive when the sound is late.
+    Silent blocks cannot be placed and are left out. Each block is looked for
+    within two seconds of where the one before was found, so the pattern's
+    repeats further away cannot be mistaken for it."""
+    size, gaps, offsets, lag, broken = block * 2, 0, [], None, False
     for start in range(0, len(soundtrack) - size + 1, size):
         piece = soundtrack[start:start + size]
         if not any(piece):
             continue
-        if lag is None:
-            lo, hi = 0, len(recorded)
-        else:
-            lo, hi = max(0, start + lag - 176400), start + lag + 176400 + size
+        lo, hi = 0, len(recorded)
+        if lag is not None:
+            lo, hi = max(0, start + lag - 4 * rate), start + lag + 4 * rate + size
         at = recorded.find(piece, lo, hi)
         while at >= 0 and at % 2:
             at = recorded.find(piece, at + 1, hi)
-        if at >= 0:
-            lag = at - start
-        placed.append((start // 2, at // 2 if at >= 0 else None))
-    return placed
-
-
-def sound_against_clock(placed, recording_start, start_tick, rate=PulseAudio.RATE):
-    """From follow_soundtrack's blocks: the gaps (blocks missing or the
-    soundtrack's place in the recording moving, counted once per break) and
-    the offset of each placed block against the show's clock in seconds,
-    positive when the sound is late."""
-    gaps, offsets, lag, broken = 0, [], None, False
-    for frame, at in placed:
-        if at is None:
-            broken = lag is not None
+        if at < 0:
+            broken = True
             continue
-        gaps += lag is not None and (broken or at - frame != lag)
-        lag, broken = at - frame, False
-        offsets.append(recording_start + at / rate - (start_tick + frame / rate))
-    return gaps, offsets
+        gaps += lag is not None and (broken or at - start != lag)
+        lag, broken = at - start, False
+        offsets.append(recording_start - start_tick + (at - start) / 2 / rate)
+    return gaps + broken, offsets
 
 
 class Weston:

@@ -11,20 +11,13 @@ import re
 import subprocess
 import sys
 
+from desktop import check, run_case
+
 SOURCE, BUILD = sys.argv[2:4]
 PELMIRA = os.path.join(BUILD, "pelmira")
 CAPTURE = os.path.join(BUILD, "pelmira-capture")
 SECTIONS = ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "ENVIRONMENT",
             "EXAMPLES")
-
-
-class Failure(Exception):
-    pass
-
-
-def check(ok, message):
-    if not ok:
-        raise Failure(message)
 
 
 def run(*args, **kw):
@@ -100,7 +93,4 @@ def case_metainfo():
 
 
 if __name__ == "__main__":
-    try:
-        globals()["case_" + sys.argv[1]]()
-    except Failure as failure:
-        sys.exit(f"FAIL {sys.argv[1]}: {failure}")
+    run_case(globals())
