@@ -97,9 +97,9 @@ class Xvfb:
         """True once no cell of the (white, -wr) root shows through."""
         return 255 not in self.grab(cells=True)
 
-    def start_running(self, program, *args):
+    def start_running(self, program, *args, **extra):
         """Starts the show and waits until it has covered the screen."""
-        show = self.start(program, *args)
+        show = self.start(program, *args, **extra)
         wait_until(lambda: show.poll() is not None or self.covered(), "the show's picture")
         check(show.poll() is None, "the show ended by itself")
         return show
