@@ -19,19 +19,9 @@ import os
 import statistics
 import subprocess
 import sys
-import tempfile
-import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from desktop import PulseAudio, Xvfb, finish, sound_against_clock  # noqa: E402
-
-
-def soundtrack(capture):
-    with tempfile.TemporaryDirectory() as directory:
-        path = os.path.join(directory, "sound.wav")
-        subprocess.run([capture, path], check=True, timeout=120)
-        with wave.open(path) as w:
-            return w.readframes(w.getnframes())
+from desktop import PulseAudio, Xvfb, finish, sound_against_clock, soundtrack  # noqa: E402
 
 
 def one_run(pelmira, extra, track, workers):
