@@ -111,11 +111,13 @@ class Xvfb:
     def grab_picture(self, brightness=40):
         """The cells of the show's picture, fitted and centred on the screen,
         and the monotonic times between which they were grabbed, once they show
-        more than a dark frame: a mean grey level of at least brightness."""
+        more than a dark frame (a mean grey level of at least brightness) or a
+        flat fill (a compositing manager paints the root grey)."""
         def bright():
             before = time.monotonic()
             cells = self.grab(picture_area(*map(int, self.screen.split("x"))), cells=True)
-            return sum(cells) / len(cells) >= brightness and (cells, (before, time.monotonic()))
+            return sum(cells) / len(cells) >= brightness and max(cells) - min(cells) > 64 and (
+                cells, (before, time.monotonic()))
         return wait_until(bright, "a bright picture", timeout=90)
 
     def escape(self, show):
@@ -205,7 +207,7 @@ def check_picture(shots, start, capture):
     results = []
     for cells, (first, last) in shots:
         near = [(t, f) for t, f in frames if first - start - 0.4 <= t < last - start + 0.1]
-        best = min((picture_error(cells, f), t) for t, f in near)
+        best = min(((picture_error(cells, f), t) for t, f in near), default=(255, None))
         results.append((best, picture_error(cells, BLACK)))
     check(any(best[0] < 6 and blank > 4 * best[0] for best, blank in results),
           f"no screen matches a frame of its time: (best, black) {results}")

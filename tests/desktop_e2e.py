@@ -109,10 +109,16 @@ def case_window_manager():
     with Xvfb("1920x1080", "-wr") as x:
         x.start_window_manager("openbox", "--sm-disable")
         x.start_helper("xcompmgr")
-        show = x.start_running(PELMIRA)
-        geometry = x.run("xdotool", "search", "--name", "^pelmira$", "getwindowgeometry").stdout
-        check(b"Position: 0,0" in geometry and b"Geometry: 1920x1080" in geometry,
-              f"the window does not cover the screen: {geometry}")
+        # xcompmgr paints the root grey: the screen looks covered before the
+        # show has a window, so the window itself is asked for.
+        show = x.start(PELMIRA)
+
+        def covering():
+            check(show.poll() is None, "the show ended by itself")
+            found = x.run("xdotool", "search", "--name", "^pelmira$", "getwindowgeometry").stdout
+            return b"Position: 0,0" in found and b"Geometry: 1920x1080" in found
+
+        wait_until(covering, "the window to cover the screen")
         shots = [x.grab_picture() for _ in range(3)]
         # Another window takes the focus: Escape there is not the show's.
         other = x.start_helper("xmessage", "another program")
