@@ -111,8 +111,9 @@ class Xvfb:
     def grab_picture(self, brightness=40):
         """The cells of the show's picture, fitted and centred on the screen,
         and the monotonic times between which they were grabbed, once they show
-        more than a dark frame (a mean grey level of at least brightness) or a
-        flat fill (a compositing manager paints the root grey)."""
+        a picture: a mean grey level of at least brightness (not a dark frame)
+        and some contrast (not a flat fill: a compositing manager paints the
+        root grey)."""
         def bright():
             before = time.monotonic()
             cells = self.grab(picture_area(*map(int, self.screen.split("x"))), cells=True)
