@@ -194,11 +194,15 @@ bool CaptureOutputs::commit() {
     if (!job_.hashes.empty() &&
         !(writeAll(hashes_.fd(), hashLines_.data(), hashLines_.size()) && hashes_.commit(true)))
         return reportUnlessInterrupted(job_.hashes, errno);
-    if (!job_.verify.empty())
-        platformSay(reference_.sound.empty()
-                        ? "%ld frames match %s; it holds no soundtrack hash to compare"
-                        : "%ld frames and the soundtrack match %s",
-                    end_ - job_.first, job_.verify.c_str());
+    if (!job_.verify.empty()) {
+        const long frames = end_ - job_.first;
+        if (reference_.sound.empty())
+            platformSay("%ld %s %s; it holds no soundtrack hash to compare", frames,
+                        frames == 1 ? "frame matches" : "frames match", job_.verify.c_str());
+        else
+            platformSay("%ld frame%s and the soundtrack match %s", frames, frames == 1 ? "" : "s",
+                        job_.verify.c_str());
+    }
     return true;
 }
 
