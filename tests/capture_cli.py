@@ -156,8 +156,8 @@ class Capture(unittest.TestCase):
         plain = frames("plain", (160, 120), "--fps", "10", "--to", "0.3")
         padded = frames("padded", (256, 144), "--fps", "10", "--to", "0.3", "--pad", "256x144")
         self.assertEqual(len(padded), 3)
+        w, h = 256, 144
         for picture, canvas in zip(plain, padded):
-            w, h = 256, 144
             rows = [canvas[y * w * 3:(y + 1) * w * 3] for y in range(h)]
             self.assertFalse(any(b"".join(rows[:12] + rows[132:])), "bars above and below")
             self.assertFalse(any(b"".join(r[:48 * 3] + r[208 * 3:] for r in rows)), "side bars")
