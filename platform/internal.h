@@ -27,7 +27,7 @@ void markFramePresented();
 void displayLost(const char *format, ...) __attribute__((format(printf, 1, 2)));
 bool displayWasLost();
 
-// --- video.cpp, audio.cpp, font.cpp -------------------------------------------
+// --- video.cpp, audio.cpp, font.cpp ------------------------------------------
 
 // Starts SDL's video on a driver that shows a picture (or the offscreen one
 // when headless), unless it runs already; false once platformError() says why.
@@ -47,13 +47,6 @@ SDL_Window *screenCreateWindow(const char *title);
 
 // True if platformRequestWindow asked for a window instead of the full screen.
 bool screenWindowed();
-
-// Feeds the sound device silence from now on; audioClose still closes it.
-void audioSilence();
-
-// The event pump's news that an audio device is gone: if it is the one the
-// soundtrack plays on, one line says so and the show goes on silently.
-void audioDeviceRemoved(uint32_t device);
 
 // --- x11.cpp, or x11_none.cpp where the build has no X11 ---------------------
 
@@ -90,6 +83,48 @@ bool waylandUsable(char *why, size_t size);
 
 // True if the window is SDL's on Wayland and the compositor has gone away.
 bool waylandConnectionLost(SDL_Window *window);
+
+// --- audio.cpp, audio_pulse.cpp, audio_sdl.cpp ---------------------------------
+
+// A soundtrack as a wave image holds it: integer PCM, channels interleaved.
+struct SoundTrack {
+    const unsigned char *data;
+    uint32_t bytes; // whole frames only
+    int rate;
+    int channels;
+    int bits; // 8 or 16
+};
+
+inline uint32_t soundFrameBytes(const SoundTrack &track) {
+    return (uint32_t)(track.channels * track.bits / 8);
+}
+
+// Silence from now on, sent without waiting for the device; audioClose still
+// gives it back.
+void audioSilence();
+
+// Called at every event poll: a sound server that has gone away is said in
+// one line, and the show goes on silently.
+void audioCheck();
+
+// The event pump's news that an SDL audio device is gone: if it is the one the
+// soundtrack plays on, one line says so and the show goes on silently.
+void audioDeviceRemoved(uint32_t device);
+
+// Each player starts the track once and returns when its first sample is due
+// at the speaker, or returns false with the reason in why. Restart plays it
+// again from its start, in the same way; nothing if the device is gone.
+bool pulsePlay(const SoundTrack &track, char *why, size_t size);
+void pulseRestart();
+void pulseSilence();
+bool pulseLost(); // the server went away while playing
+void pulseClose();
+
+bool sdlSoundPlay(const char *driver, const SoundTrack &track, char *why, size_t size);
+void sdlSoundRestart();
+void sdlSoundSilence();
+bool sdlSoundRemoved(uint32_t device); // true if it was the soundtrack's device
+void sdlSoundClose();
 
 // --- driver.cpp ---------------------------------------------------------------
 

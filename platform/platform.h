@@ -16,12 +16,16 @@
 //   platformTicks(), then per frame platformSwapBuffers() and
 //   platformEscapePressed(), or platformReadFrame() when headless
 //   platformExit(status)        gives everything back and ends the process
-// The only other thread is SDL's audio thread, which reads the sound image
-// and touches nothing else. platformEndSignal() may be read from any thread.
+// The only other threads are the sound's: libpulse's, which hands the sound
+// image to the sound server, or SDL's audio thread; each reads the image and
+// touches nothing else. platformEndSignal() may be read from any thread.
 //
-// Environment read: SDL_VIDEODRIVER and SDL_AUDIODRIVER (an explicit driver
-// choice, else native Wayland first where WAYLAND_DISPLAY is set, then every
-// driver that can show a picture in SDL's order), DISPLAY and WAYLAND_DISPLAY,
+// Environment read: SDL_VIDEODRIVER (an explicit driver choice, else native
+// Wayland first where WAYLAND_DISPLAY is set, then every driver that can show
+// a picture in SDL's order), SDL_AUDIODRIVER (drivers to try in order,
+// "pulseaudio" meaning a sound server through libpulse; else that server,
+// then SDL's drivers but pipewire, disk and dummy), PULSE_SERVER and libpulse's
+// other variables, DISPLAY and WAYLAND_DISPLAY,
 // fontconfig's own variables (FONTCONFIG_FILE), and PELMIRA_TIMING (set: one
 // line of start-up and presentation times on stderr at exit). Written:
 // DBUS_SESSION_BUS_ADDRESS, to an unusable address where no session bus is to
@@ -114,10 +118,11 @@ void platformReadFrame(unsigned char *rgba);
 // --- Audio -------------------------------------------------------------------
 
 // Starts playing a RIFF/WAVE image held in memory once, in the background, and
-// returns when its first sample is due at the speaker (a fraction of a second:
-// the device's buffer and a half), so that a clock started then runs with the
-// sound. If the sound later falls behind that clock (the device ran dry), it
-// skips ahead to where the clock is. The image must stay valid and unchanged
+// returns when its first sample is due at the speaker (tens of milliseconds:
+// the server's own figures say when, or SDL's buffer), so that a clock started
+// then runs with the sound. A sound server is handed seconds of the image
+// ahead and drops only what would be heard late; on SDL's drivers, the sound
+// skips ahead to where the clock is only once the device has really run dry. The image must stay valid and unchanged
 // while it plays. Without a sound device, or headless, nothing plays, the call
 // returns at once and the show goes on.
 void platformPlaySound(const void *waveImage);

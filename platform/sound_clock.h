@@ -1,41 +1,40 @@
-// The rule that keeps the sound with the picture's clock, as pure arithmetic
-// so that it can be tested without a sound device. Times are seconds of one
-// monotonic clock; positions are sample frames of the soundtrack.
+// The rule that keeps the sound of a device SDL feeds with the picture's
+// clock, as pure arithmetic so that it can be tested without a sound device.
+// Times are seconds of one monotonic clock; positions and sizes are sample
+// frames of the soundtrack.
 //
-// A device asks for samples ahead of playing them: the lead of a request, how
-// long before its first frame is due (frame p is due at audibleAt + p / rate)
-// it comes, is about what the device holds queued when it asks, its usual
-// lead. A device that ran dry (the feeding thread was starved, the process was
-// stopped) played silence meanwhile and plays everything after it that much
-// late: its requests come with less lead from then on, or, after a long stop,
-// only after their frames were due. Either way the sound skips ahead by the
-// lag instead of carrying it to the end. A request that is merely late, the
-// queue not run dry, is followed by requests with the usual lead again, so a
-// lag counts only when several requests in a row show it.
+// SDL tells nothing of what a device still holds, only when it asks for
+// more. A device asks once it has room, still holding about what it usually
+// does (a card or server: the buffer before; SDL's disk and dummy drivers,
+// which write and then sleep a buffer's length: nothing). It ran dry only if
+// a request comes later than everything it held could have lasted: the time
+// since the last request beyond the frames then handed over and what it held
+// besides. That much was played as silence and everything after it would be
+// late by as much, so the sound skips ahead by it. A request that is merely
+// late, with sound still in the device, loses nothing and skips nothing;
+// nor do late wake-ups of a thread that paces itself by sleeping, however
+// many add up, since each buffer still follows the one before it.
 #pragma once
 
 #include <cstdint>
 
-// How far the sound may lag before it skips: above the jitter of a device's
-// requests, below what an ear notices as a lag.
+// How much longer than what the device held a request may take before it
+// counts as sound lost: above the wake-up jitter of a thread on a busy
+// machine (a scheduler tick or few), below what an ear notices as a lag.
 constexpr double SOUND_LAG_ALLOWED = 0.015;
 
-// Requests in a row that must all show a lag before it counts.
-constexpr int SOUND_LAGGING_REQUESTS = 3;
-
 struct SoundClock {
-    double audibleAt; // when frame 0 is heard
-    int rate;         // frames per second
-    double usualLead; // seconds
-    double recentLead[SOUND_LAGGING_REQUESTS];
-    int recent; // requests since the last skip
+    int rate;           // frames per second
+    double held;        // seconds the device holds besides the last request's frames
+    double lastRequest; // when the device last asked; 0 before it first has
+    uint32_t lastAsked; // frames it asked for then
 };
 
-SoundClock soundClockStart(double audibleAt, int rate, double usualLead);
+SoundClock soundClockStart(int rate, double held);
 
-// The frame to play next when the device asks at `now`, having played up to
-// `position` of `length` frames: `position`, or further on if the device has
-// fallen behind the clock by more than SOUND_LAG_ALLOWED, never past `length`.
-// A device that asks early (it buffers more, or plays faster than real time)
-// gets every frame in order: the sound never waits for the clock.
-uint32_t soundCatchUp(SoundClock &clock, uint32_t position, uint32_t length, double now);
+// The frame to play next when the device asks at `now` for `asked` frames,
+// having played up to `position` of `length` frames: `position`, or further
+// on by the time the device has run dry since its last request when that is
+// more than SOUND_LAG_ALLOWED, never past `length`.
+uint32_t soundCatchUp(SoundClock &clock, uint32_t position, uint32_t asked, uint32_t length,
+                      double now);

@@ -301,6 +301,7 @@ int platformEscapePressed() {
             audioDeviceRemoved(event.adevice.which);
     }
     keepFullScreen(window);
+    audioCheck();
     // SDL's keyboard state waits for the window to be given focus; the X
     // server knows at once.
     bool held = x11EscapeHeld() || SDL_GetKeyboardState(nullptr)[SDL_SCANCODE_ESCAPE] != 0;

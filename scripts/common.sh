@@ -5,7 +5,7 @@
 PELMIRA_PACKAGES=(
     build-essential cmake pkg-config
     libsdl2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl1
-    libfreetype-dev libfontconfig-dev fonts-dejavu-core
+    libfreetype-dev libfontconfig-dev fonts-dejavu-core libpulse-dev
     libx11-dev libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool libxtst6 x11-utils ffmpeg python3
@@ -13,9 +13,10 @@ PELMIRA_PACKAGES=(
     dpkg-dev file lintian man-db desktop-file-utils appstream
     libwayland-dev
     # real desktop pieces the end-to-end tests start: a sound server and its
-    # tools, a window manager and a compositing manager, a Wayland compositor
+    # tools (PulseAudio, and PipeWire with its pulse server and session manager),
+    # a window manager and a compositing manager, a Wayland compositor
     # and its X server, and dbus-launch, which a show must not leave running
-    pulseaudio pulseaudio-utils openbox xcompmgr weston xwayland dbus-x11
+    pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus openbox xcompmgr weston xwayland dbus-x11
 )
 
 pelmira_install_missing() {
