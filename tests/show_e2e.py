@@ -75,25 +75,37 @@ def case_no_display():
 
 
 def case_disk_audio():
+    # The device gets every byte of the soundtrack in order, fed fast (20
+    # times real time: the whole soundtrack in a second and a half) or at real
+    # time on a busy machine: two busy-loop workers, the main thread kept busy
+    # up to 40 ms a frame and the tick counter wrapping 2.4 s in.
     samples = soundtrack(CAPTURE)
-    with tempfile.TemporaryDirectory() as directory:
-        device = os.path.join(directory, "device.raw")
-        with Xvfb() as x:
-            # About 20 times real time; the whole soundtrack in a second and a half.
-            show = x.start(PELMIRA, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=device,
-                           SDL_DISKAUDIODELAY="1")
-            wait_until(lambda: os.path.exists(device) and
-                       os.path.getsize(device) > len(samples) + 65536, "the whole soundtrack",
-                       timeout=120)
-            check(x.escape(show)[0] == 0, "nonzero exit status")
-        with open(device, "rb") as f:
-            got = f.read()
-        # SDL feeds the device silence until playback is unpaused: as many
-        # buffers as the show takes to start, a millisecond each at this delay.
+    busy = {"LD_PRELOAD": os.environ["PELMIRA_BUSY_SHIM"], "PELMIRA_WRAP_AFTER_MS": "2400",
+            "PELMIRA_SLOW_FRAME_MS": "40",
+            "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"}
+    for name, extra, workers in (("fast", {"SDL_DISKAUDIODELAY": "1"}, 0), ("busy", busy, 2)):
+        load = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
+                for _ in range(workers)]
+        try:
+            with tempfile.TemporaryDirectory() as directory, Xvfb() as x:
+                device = os.path.join(directory, "device.raw")
+                show = x.start(PELMIRA, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=device, **extra)
+                wait_until(lambda: show.poll() is not None or os.path.exists(device) and
+                           os.path.getsize(device) > len(samples) + 65536, "the whole soundtrack",
+                           timeout=120)
+                check(x.escape(show)[0] == 0, f"{name}: nonzero exit status")
+                with open(device, "rb") as f:
+                    got = f.read()
+        finally:
+            for worker in load:
+                worker.kill()
+        # Silence leads in until the sound starts and follows once it ends.
         lead = (len(got) - len(got.lstrip(b"\0"))) - (len(samples) - len(samples.lstrip(b"\0")))
-        check(lead >= 0, f"the soundtrack's first {-lead} bytes are missing")
-        check(got[lead:lead + len(samples)] == samples, "the device's bytes differ")
-        check(not any(got[lead + len(samples):]), "the soundtrack did not end in silence")
+        check(lead >= 0, f"{name}: the soundtrack's first {-lead} bytes are missing")
+        same = got[lead:lead + len(samples)] == samples
+        check(same, f"{name}: the device's bytes differ from byte "
+              f"{next((i for i, (a, b) in enumerate(zip(got[lead:], samples)) if a != b), 0)}")
+        check(not any(got[lead + len(samples):]), f"{name}: the soundtrack did not end in silence")
 
 
 def case_closed_descriptors():
