@@ -5,6 +5,7 @@ import ctypes.util
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -290,32 +291,54 @@ def run_case(cases):
         sys.exit(f"FAIL {sys.argv[1]}: {failure}")
 
 
-class PulseAudio:
-    """A private PulseAudio server: its own runtime directory, one null sink at
-    the soundtrack's format (44.1 kHz mono, so the sink's monitor gives back the
-    very bytes played), clients let in without a cookie."""
+class SoundServer:
+    """A private sound server that speaks PulseAudio's protocol: its own
+    runtime directory and session, one null sink at the soundtrack's format
+    (44.1 kHz mono, so the sink's monitor gives back the very bytes played).
+    PulseAudio itself, or with pipewire=True PipeWire with pipewire-pulse and
+    WirePlumber, as a Debian desktop session runs them."""
 
     RATE = 44100
 
-    def __init__(self):
-        self.dir = tempfile.mkdtemp(prefix="pelmira-pulse-")
-        self.socket = os.path.join(self.dir, "native")
-        script = os.path.join(self.dir, "default.pa")
-        with open(script, "w") as f:
-            f.write("load-module module-native-protocol-unix auth-anonymous=1 "
-                    f"socket={self.socket}\n"
-                    f"load-module module-null-sink sink_name=speaker rate={self.RATE} channels=1\n"
-                    "set-default-sink speaker\n")
+    def __init__(self, pipewire=False):
+        self.dir = tempfile.mkdtemp(prefix="pelmira-sound-")
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
         env.update(HOME=self.dir, XDG_RUNTIME_DIR=self.dir, PULSE_RUNTIME_PATH=self.dir,
-                   DBUS_SESSION_BUS_ADDRESS="disabled:")
-        self.proc = subprocess.Popen(
-            ["pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1",
-             "--use-pid-file=no", "--log-target=stderr"], env=env, stderr=subprocess.DEVNULL)
-        wait_until(lambda: self.proc.poll() is not None or subprocess.run(
-            ["pactl", "info"], env=self.env(os.environ), capture_output=True).returncode == 0,
-                   "the PulseAudio server")
-        check(self.proc.poll() is None, "PulseAudio did not start")
+                   XDG_CONFIG_HOME=self.dir, XDG_STATE_HOME=self.dir)
+        sink = f"module-null-sink sink_name=speaker rate={self.RATE} channels=1"
+        self.socket = os.path.join(self.dir, "native")
+        if pipewire:
+            # The graph at the soundtrack's rate, as the null sink: otherwise
+            # PipeWire resamples to its own 48 kHz and back.
+            os.makedirs(os.path.join(self.dir, "pipewire", "pipewire.conf.d"))
+            with open(os.path.join(self.dir, "pipewire", "pipewire.conf.d", "rate.conf"), "w") as f:
+                f.write(f"context.properties = {{ default.clock.rate = {self.RATE} }}\n")
+            # WirePlumber wants a session bus; pipewire-pulse and it wait for
+            # PipeWire's socket.
+            script = (f'pipewire & while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do sleep 0.02; '
+                      'done; wireplumber & pipewire-pulse & wait')
+            command = ["dbus-run-session", "--", "sh", "-c", script]
+        else:
+            script = os.path.join(self.dir, "default.pa")
+            with open(script, "w") as f:
+                f.write("load-module module-native-protocol-unix auth-anonymous=1 "
+                        f"socket={self.socket}\nload-module {sink}\nset-default-sink speaker\n")
+            env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
+            command = ["pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1",
+                       "--use-pid-file=no", "--log-target=stderr"]
+        self.proc = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
+        wait_until(lambda: self.proc.poll() is not None or self.pactl("info").returncode == 0,
+                   "the sound server")
+        check(self.proc.poll() is None, "the sound server did not start")
+        if pipewire:
+            check(self.pactl("load-module", *sink.split()).returncode == 0, "no null sink")
+            wait_until(lambda: b"speaker" in self.pactl("list", "short", "sinks").stdout,
+                       "the null sink")
+            self.pactl("set-default-sink", "speaker")
+
+    def pactl(self, *args):
+        return subprocess.run(["pactl", *args], env=self.env(os.environ), capture_output=True)
 
     def env(self, base=None):
         return {**(base or {}), "SDL_AUDIODRIVER": "pulseaudio",
@@ -326,11 +349,10 @@ class PulseAudio:
 
     def playing(self):
         """True once a client plays into the sink."""
-        return subprocess.run(["pactl", "list", "short", "sink-inputs"], env=self.env(os.environ),
-                              capture_output=True).stdout.strip() != b""
+        return self.pactl("list", "short", "sink-inputs").stdout.strip() != b""
 
     def stop(self):
-        self.proc.terminate()
+        os.killpg(self.proc.pid, signal.SIGTERM)
         self.proc.wait()
 
     def __enter__(self):
@@ -383,7 +405,7 @@ class Recording:
 
 
 def sound_against_clock(recorded, soundtrack, recording_start, start_tick, block=1024,
-                        rate=PulseAudio.RATE):
+                        rate=SoundServer.RATE):
     """Where each block of the soundtrack (s16 mono bytes) lies in a recording
     that began at the monotonic time recording_start: the gaps (blocks
     missing or the soundtrack's place in the recording moving, counted once

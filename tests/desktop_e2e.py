@@ -13,7 +13,7 @@ import sys
 import tempfile
 import time
 
-from desktop import (SKIP, TIMED, PulseAudio, Weston, Xvfb, check, check_picture, finish,
+from desktop import (SKIP, TIMED, SoundServer, Weston, Xvfb, check, check_picture, finish,
                      run_case, sound_against_clock, soundtrack, wait_until)
 
 PELMIRA, CAPTURE = sys.argv[2:4]
@@ -58,20 +58,23 @@ def case_sound_keeps_time():
     if not TIMED:
         sys.exit(SKIP)
     track = soundtrack(CAPTURE)
-    load = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
-    try:
-        with Xvfb("800x600") as x, PulseAudio() as pulse:
-            recording = pulse.record()
-            status, err, timing = finish(x.start(PELMIRA, **pulse.env()), 120)
-            recorded = recording.stop()
-    finally:
-        for worker in load:
-            worker.kill()
-    check(status == 0 and timing, f"status {status}, said {err}")
-    gaps, offsets = sound_against_clock(recorded, track, recording.start, timing[0])
-    check(gaps == 0, f"{gaps} gaps in the sound")
-    worst = max(offsets, key=abs)
-    check(abs(worst) <= 0.030, f"the sound is {worst * 1000:+.0f} ms off the picture's clock")
+    for pipewire in (False, True):
+        name = "PipeWire" if pipewire else "PulseAudio"
+        load = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
+        try:
+            with Xvfb("800x600") as x, SoundServer(pipewire) as server:
+                recording = server.record()
+                status, err, timing = finish(x.start(PELMIRA, **server.env()), 120)
+                recorded = recording.stop()
+        finally:
+            for worker in load:
+                worker.kill()
+        check(status == 0 and timing, f"{name}: status {status}, said {err}")
+        gaps, offsets = sound_against_clock(recorded, track, recording.start, timing[0])
+        check(gaps == 0 and offsets, f"{name}: {gaps} gaps in the sound")
+        worst = max(offsets, key=abs)
+        check(abs(worst) <= 0.020, f"{name}: the sound is {worst * 1000:+.0f} ms off the "
+              "picture's clock")
 
 
 def case_sound_follows_a_stopped_clock():
@@ -186,7 +189,7 @@ def case_wayland_without_seat():
 
 
 def case_sound_server_lost():
-    with Xvfb() as x, PulseAudio() as pulse:
+    with Xvfb() as x, SoundServer() as pulse:
         show = x.start(PELMIRA, **pulse.env())
         wait_until(lambda: show.poll() is not None or pulse.playing(), "the show's sound")
         pulse.stop()
