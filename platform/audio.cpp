@@ -102,10 +102,12 @@ static bool startPlayer(const SoundTrack &track, char *why, size_t size) {
         return true;
     for (int i = 0; i < SDL_GetNumAudioDrivers(); ++i) {
         const char *name = SDL_GetAudioDriver(i);
-        // Ours is tried; disk and dummy play nothing anyone hears.
+        // Ours is tried; disk and dummy play nothing anyone hears; sndio is
+        // OpenBSD's server, which Linux desktops do not run and whose library
+        // prints to stderr where it is missing.
         if (std::strcmp(name, "pulseaudio") != 0 && std::strcmp(name, "pipewire") != 0 &&
-            std::strcmp(name, "disk") != 0 && std::strcmp(name, "dummy") != 0 &&
-            tryDriver(name, track, why, size))
+            std::strcmp(name, "sndio") != 0 && std::strcmp(name, "disk") != 0 &&
+            std::strcmp(name, "dummy") != 0 && tryDriver(name, track, why, size))
             return true;
     }
     return false;

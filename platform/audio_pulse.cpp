@@ -164,6 +164,11 @@ static bool startStream(char *why, size_t size) {
     return true;
 }
 
+static bool contextSettled() {
+    pa_context_state_t state = pa_context_get_state(context);
+    return !PA_CONTEXT_IS_GOOD(state) || state == PA_CONTEXT_READY;
+}
+
 bool pulsePlay(const SoundTrack &track, char *why, size_t size) {
     soundTrack = track;
     lost.store(false);
@@ -176,19 +181,15 @@ bool pulsePlay(const SoundTrack &track, char *why, size_t size) {
     pa_proplist_free(properties);
     pa_context_set_state_callback(context, onContextState, nullptr);
     // Never a server started for us: without one, SDL's drivers are next.
-    bool ok = pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) == 0 &&
-              pa_threaded_mainloop_start(loop) == 0;
+    bool connecting = pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) == 0 &&
+                      pa_threaded_mainloop_start(loop) == 0;
     pa_threaded_mainloop_lock(loop);
-    ok = ok && waitFor(
-                   [] {
-                       return PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) == 0 ||
-                              pa_context_get_state(context) == PA_CONTEXT_READY;
-                   },
-                   ANSWER_SECONDS);
-    if (!ok || pa_context_get_state(context) != PA_CONTEXT_READY) {
-        std::snprintf(why, size, "PulseAudio: %s",
-                      ok ? pa_strerror(pa_context_errno(context)) : "the server does not answer");
-        ok = false;
+    bool answered = connecting && waitFor(contextSettled, ANSWER_SECONDS);
+    bool ok = false;
+    if (connecting && !answered) {
+        std::snprintf(why, size, "PulseAudio: the server does not answer");
+    } else if (pa_context_get_state(context) != PA_CONTEXT_READY) {
+        std::snprintf(why, size, "PulseAudio: %s", pa_strerror(pa_context_errno(context)));
     } else {
         ok = startStream(why, size);
     }

@@ -12,9 +12,11 @@
 #include "platform/sound_clock.h"
 
 #include <SDL.h>
+#include <alsa/asoundlib.h>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <thread>
 
 // 46 ms at 44.1 kHz: short enough that closing the device, which waits for
@@ -91,10 +93,24 @@ static void rewindSound() {
     startRequestedAt.store(0.0);
 }
 
+// SDL's message, named by the driver unless it names itself ("ALSA: ...").
+static void sayWhy(const char *driver, char *why, size_t size) {
+    const char *error = SDL_GetError();
+    if (strncasecmp(error, driver, std::strlen(driver)) == 0)
+        std::snprintf(why, size, "%s", error);
+    else
+        std::snprintf(why, size, "%s: %s", driver, error);
+}
+
+// libasound prints its own complaints on stderr; SDL's message says enough.
+static void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
+
 bool sdlSoundPlay(const char *driver, const SoundTrack &track, char *why, size_t size) {
+    if (std::strcmp(driver, "alsa") == 0)
+        snd_lib_error_set_handler(quietAlsa);
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, driver, SDL_HINT_OVERRIDE);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        std::snprintf(why, size, "%s: %s", driver, SDL_GetError());
+        sayWhy(driver, why, size);
         return false;
     }
     SDL_AudioSpec wanted;
@@ -118,7 +134,7 @@ bool sdlSoundPlay(const char *driver, const SoundTrack &track, char *why, size_t
     // always gets the image's own samples in the image's own format.
     soundDevice = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
     if (!soundDevice) {
-        std::snprintf(why, size, "%s: %s", driver, SDL_GetError());
+        sayWhy(driver, why, size);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }

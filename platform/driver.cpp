@@ -26,16 +26,21 @@ static bool isScreenDriver(const char *name) {
 }
 
 // One driver: SDL started on it, or the first reason for failing kept in why.
+// Every path comes here, so the compositor is always looked at before SDL is
+// handed it: SDL's Wayland driver crashes on one without a seat.
 static bool tryDriver(const char *name, char *why, size_t size) {
     char reason[256] = "";
     bool wayland = std::strcmp(name, "wayland") == 0;
     if (!wayland || waylandUsable(reason, sizeof reason)) {
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, name);
+        // Above SDL_VIDEODRIVER, which SDL would otherwise read instead.
+        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, name, SDL_HINT_OVERRIDE);
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
             return true;
-        if (std::strcmp(name, "x11") == 0 && std::getenv("DISPLAY"))
-            std::snprintf(reason, sizeof reason, "no X server answers at DISPLAY=%s",
-                          std::getenv("DISPLAY"));
+        const char *display = std::getenv("DISPLAY");
+        if (std::strcmp(name, "x11") == 0 && display)
+            std::snprintf(reason, sizeof reason, "no X server answers at DISPLAY=%s", display);
+        else if (std::strcmp(name, "x11") == 0)
+            std::snprintf(reason, sizeof reason, "no X server (DISPLAY is not set)");
         else
             std::snprintf(reason, sizeof reason, "%s: %s", name, SDL_GetError());
     }
@@ -54,11 +59,17 @@ bool startVideoDriver(char *why, size_t size) {
     // Above SDL_VIDEODRIVER too: one set for the user's desktop must not send
     // a capture to a window system it does not need.
     if (headlessRequested())
-        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
-    if (headlessRequested() || std::getenv("SDL_VIDEODRIVER")) {
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
-            return true;
-        std::snprintf(why, size, "%s", SDL_GetError());
+        return tryDriver("offscreen", why, size);
+    // The user's list, comma-separated as SDL takes it.
+    if (const char *named = std::getenv("SDL_VIDEODRIVER")) {
+        char list[256];
+        std::snprintf(list, sizeof list, "%s", named);
+        char *rest = list;
+        for (char *name; (name = strsep(&rest, ",")) != nullptr;)
+            if (*name && tryDriver(name, why, size))
+                return true;
+        if (!why[0])
+            std::snprintf(why, size, "SDL_VIDEODRIVER names no driver");
         return false;
     }
     bool waylandSession = std::getenv("WAYLAND_DISPLAY") != nullptr;

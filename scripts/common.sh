@@ -5,7 +5,7 @@
 PELMIRA_PACKAGES=(
     build-essential cmake pkg-config
     libsdl2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri libegl1
-    libfreetype-dev libfontconfig-dev fonts-dejavu-core libpulse-dev
+    libfreetype-dev libfontconfig-dev fonts-dejavu-core libpulse-dev libasound2-dev
     libx11-dev libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool libxtst6 x11-utils ffmpeg python3

@@ -283,6 +283,14 @@ def soundtrack(capture):
             return w.readframes(w.getnframes())
 
 
+def expect_run(what, result, status, out, err):
+    """result, a finished subprocess.run with text output, ended with status
+    and said out and err (regular expressions matching the whole)."""
+    check(result.returncode == status and re.fullmatch(out, result.stdout, re.S) and
+          re.fullmatch(err, result.stderr, re.S),
+          f"{what}: status {result.returncode}, said {result.stdout!r} {result.stderr!r}")
+
+
 def run_case(cases):
     """Runs the case argv[1] names among a script's case_ functions."""
     try:

@@ -1,20 +1,22 @@
 #!/usr/bin/env python3
-"""The real show on real desktop pieces, each started by the case itself: a
-PulseAudio server, window managers, a Wayland compositor.
+"""The real show on real desktop pieces, each started by the case itself:
+sound servers (PulseAudio, PipeWire), window managers, a Wayland compositor.
 
 usage: desktop_e2e.py CASE PELMIRA PELMIRA_CAPTURE; exits 0 when the case
 holds, 77 when it does not apply to this build.
 """
+import contextlib
 import os
 import re
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
 import time
 
-from desktop import (SKIP, TIMED, SoundServer, Weston, Xvfb, check, check_picture, finish,
-                     run_case, sound_against_clock, soundtrack, wait_until)
+from desktop import (SKIP, TIMED, SoundServer, Weston, Xvfb, check, check_picture, expect_run,
+                     finish, run_case, sound_against_clock, soundtrack, wait_until)
 
 PELMIRA, CAPTURE = sys.argv[2:4]
 XK_ESCAPE = 0xFF1B
@@ -178,14 +180,61 @@ def case_xwayland_full_screen():
         check(status == 0, f"status {status}, said {err}")
 
 
-def case_wayland_without_seat():
-    with Weston() as weston:
-        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-        show = subprocess.run([PELMIRA], env=weston.env(env), capture_output=True, text=True,
-                              timeout=30)
-    check(show.returncode == 1 and re.fullmatch(
-        r"pelmira: cannot open the display: .*offers no seat.*\n", show.stderr),
-          f"status {show.returncode}, said {show.stderr!r}")
+SEATLESS = (r"pelmira: cannot open the display: the Wayland compositor at wayland-pelmira offers "
+            r"no seat \(no keyboard to end the show with\)\n")
+NO_X = r"pelmira: cannot open the display: no X server {}\n"
+NO_SOUND = r"pelmira: no audio device: {}; playing without sound\n"
+# Each way of naming a driver, or none, on a desktop that cannot serve it:
+# where the show runs ("seatless": weston without a seat and no X server,
+# "none": no display at all, "x": Xvfb, ended with Escape), the environment
+# over that desktop's (None: unset; "RUNTIME": an empty runtime directory;
+# "MUTE": a socket that never answers), the status and all the show says.
+DRIVERS = [
+    ("seatless", {}, 1, SEATLESS),
+    ("seatless", {"SDL_VIDEODRIVER": "wayland"}, 1, SEATLESS),
+    ("seatless", {"SDL_VIDEODRIVER": "wayland,x11"}, 1, SEATLESS),
+    ("none", {"SDL_VIDEODRIVER": "x11"}, 1, NO_X.format(r"\(DISPLAY is not set\)")),
+    ("none", {"SDL_VIDEODRIVER": "x11", "DISPLAY": ":99"}, 1, NO_X.format("answers at DISPLAY=:99")),
+    ("x", {"SDL_AUDIODRIVER": None, "PULSE_SERVER": "unix:RUNTIME/none",
+           "ALSA_CONFIG_PATH": "/dev/null"}, 0, NO_SOUND.format("PulseAudio: Connection refused")),
+    ("x", {"SDL_AUDIODRIVER": "pulseaudio", "PULSE_SERVER": "unix:RUNTIME/none"}, 0,
+     NO_SOUND.format("PulseAudio: Connection refused")),
+    ("x", {"SDL_AUDIODRIVER": "pulseaudio", "PULSE_SERVER": "unix:MUTE"}, 0,
+     NO_SOUND.format("PulseAudio: the server does not answer")),
+    ("x", {"SDL_AUDIODRIVER": "pipewire", "XDG_RUNTIME_DIR": "RUNTIME",
+           "PIPEWIRE_RUNTIME_DIR": None}, 0, NO_SOUND.format("Pipewire: [^\n]+")),
+    ("x", {"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": "/dev/null"}, 0,
+     NO_SOUND.format("ALSA: [^\n]+")),
+    ("x", {"SDL_AUDIODRIVER": "dummy"}, 0, ""),
+]
+
+
+def case_named_drivers():
+    for where, extra, status, said in DRIVERS:
+        with tempfile.TemporaryDirectory() as runtime, contextlib.ExitStack() as stack:
+            mute = socket.socket(socket.AF_UNIX)
+            mute.bind(os.path.join(runtime, "mute"))
+            mute.listen(8)
+            stack.callback(mute.close)
+            base = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+            if where == "seatless":
+                base = stack.enter_context(Weston()).env(base)
+            elif where == "x":
+                x = stack.enter_context(Xvfb())
+                base = x.env()
+            env = {**base, **{k: v.replace("RUNTIME", runtime).replace(
+                "MUTE", os.path.join(runtime, "mute")) for k, v in extra.items() if v}}
+            env = {k: v for k, v in env.items() if extra.get(k, "") is not None}
+            if where == "x":
+                show = subprocess.Popen([PELMIRA], env=env, stderr=subprocess.PIPE, text=True)
+                wait_until(lambda: show.poll() is not None or x.covered(), "the show's picture")
+                code, err, _ = x.escape(show)
+                result = subprocess.CompletedProcess([], code, "", re.sub(
+                    r"pelmira timing: .*\n", "", err))
+            else:
+                result = subprocess.run([PELMIRA], env=env, capture_output=True, text=True,
+                                        timeout=30)
+            expect_run(f"{where} {extra}", result, status, "", said)
 
 
 def case_sound_server_lost():

@@ -14,64 +14,95 @@ import sys
 import tempfile
 import time
 
-from desktop import (BLACK, SKIP, TIMED, Xvfb, capture_frames, check, finish, picture_area,
+from desktop import (BLACK, SKIP, TIMED, Xvfb, capture_frames, check, expect_run, finish,
+                     picture_area,
                      picture_error, run_case, send_close, soundtrack, wait_until)
 
 PELMIRA, CAPTURE = sys.argv[2:4]
 XK_ESCAPE = 0xFF1B
 
 
-def case_covers_screen_escape():
-    # Muted: no sound device is opened, not even SDL's disk file.
-    with tempfile.TemporaryDirectory() as folder, Xvfb("1024x768", "-wr") as x:
-        device = os.path.join(folder, "device.raw")
-        show = x.start_running(PELMIRA, "--mute", SDL_AUDIODRIVER="disk",
-                               SDL_DISKAUDIOFILE=device)
-        info = x.run("xwininfo", "-root", "-children").stdout.decode()
-        check(re.search(r'"pelmira": \(.*\)\s+1024x768\+0\+0', info), "no full-screen window:\n" + info)
-        # A tap: pressed and released between two polls must still count.
-        x.run("xdotool", "key", "Escape")
-        pressed = time.monotonic()
-        status, err, timing = finish(show, 30)
-        check(status == 0, f"status {status}, said {err}")
-        check(not TIMED or time.monotonic() - pressed < 1.0, "Escape took over a second")
-        check(timing and timing[1] > 0, "no frame was presented before Escape: " + err)
-        check(not os.path.exists(device), "--mute opened the sound device")
+# How the show is ended, its options, whether it runs with stdout and stderr
+# closed (its messages would otherwise go to whatever took descriptor 2 next:
+# the X connection), and the status it must end with. "held": Escape is down
+# before the show starts, which must end it before its first frame.
+ENDINGS = [("Escape", ["--mute"], False, 0), ("held", [], False, 0),
+           (signal.SIGTERM, [], False, -signal.SIGTERM), (signal.SIGINT, [], False, -signal.SIGINT),
+           (signal.SIGHUP, [], False, -signal.SIGHUP), ("Escape", [], True, 0),
+           (signal.SIGTERM, [], True, -signal.SIGTERM)]
 
 
-def case_escape_held():
-    with Xvfb() as x:
-        key = x.hold_key(XK_ESCAPE)
-        status, err, timing = finish(x.start(PELMIRA), 20)
-        key.release()
-        check(status == 0 and timing and timing[1] == 0, f"status {status}, said {err}")
-
-
-def case_signals():
-    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        with Xvfb("800x600", "-wr") as x:
-            show = x.start_running(PELMIRA)
-            show.send_signal(sig)
+def case_endings():
+    for end, args, closed, want in ENDINGS:
+        what = f"{getattr(end, 'name', end)} {args}{' without stdout and stderr' * closed}"
+        with tempfile.TemporaryDirectory() as folder, Xvfb("1024x768", "-wr") as x:
+            device = os.path.join(folder, "device.raw")
+            env = x.env(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=device)
+            key = end == "held" and x.hold_key(XK_ESCAPE)
+            show = subprocess.Popen([PELMIRA, *args], env=env, stderr=subprocess.PIPE, text=True,
+                                    cwd=folder, preexec_fn=(lambda: [os.close(fd) for fd in (1, 2)])
+                                    if closed else None)
+            if not key:
+                wait_until(lambda: show.poll() is not None or x.covered(), "the show's picture")
+                check(show.poll() is None, f"{what}: the show ended by itself")
+            if end == "Escape":
+                info = x.run("xwininfo", "-root", "-children").stdout.decode()
+                check(re.search(r'"pelmira": \(.*\)\s+1024x768\+0\+0', info),
+                      f"{what}: no full-screen window:\n{info}")
+                # A tap: pressed and released between two polls must still count.
+                x.run("xdotool", "key", "Escape")
+            elif not key:
+                show.send_signal(end)
             sent = time.monotonic()
             status, err, timing = finish(show, 30)
-            check(status == -sig, f"{sig.name}: status {status}")
-            check(not TIMED or time.monotonic() - sent < 1.0, f"{sig.name} took over a second")
+            if key:
+                key.release()
+            check(status == want, f"{what}: status {status}, said {err}")
+            check(not TIMED or key or time.monotonic() - sent < 1.0, f"{what} took over a second")
             # The timing line shows the show ended itself, display given back.
-            check(timing and timing[1] > 0, f"{sig.name}: said {err}")
+            check(closed or timing and (timing[1] == 0) == bool(key), f"{what}: said {err}")
+            check("--mute" not in args or not os.path.exists(device),
+                  "--mute opened the sound device")
+    with tempfile.TemporaryDirectory() as folder:
+        frame = os.path.join(folder, "x.png")
+        status = subprocess.run([CAPTURE, "--at", "1", frame], timeout=120,
+                                preexec_fn=lambda: [os.close(fd) for fd in (0, 1, 2)]).returncode
+        check(status == 0 and os.path.getsize(frame) > 0, f"the capture gave {status}")
 
 
-def case_no_display():
-    env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "DISPLAY")}
+NO_DISPLAY = {k: v for k, v in os.environ.items()
+              if k not in ("DISPLAY", "WAYLAND_DISPLAY", "PELMIRA_TIMING")}
+REFUSED = r"pelmira: [^\n]+\n"  # one line, status 2
+NO_SCREEN = r"pelmira: cannot open the display: [^\n]*{}[^\n]*\n"  # one line, status 1
+# Arguments, environment over NO_DISPLAY ("RUNTIME": an empty runtime
+# directory), status, stdout and stderr. Without a display anywhere, an
+# attempt to open one would fail with 1.
+COMMAND_LINES = [
+    (["--help"], {}, 0, r"Usage: pelmira .*", ""),
+    (["--mute", "--help"], {}, 0, r"Usage: pelmira .*", ""),
+    (["--version"], {}, 0, r"pelmira \d+\.\d+\.\d+\n", ""),
+    *(([a] if isinstance(a, str) else a, {}, 2, "", REFUSED) for a in (
+        "--bogus", "-x", "extra", "--loop=1", "--display", ["--display", "-1"],
+        ["--display", "1x"], "--window=640", "--window=0x480", "--window=640x480x", "--window=",
+        ["--window", "640x480"])),
+    ([], {}, 1, "", NO_SCREEN.format("")),
+    ([], {"XDG_RUNTIME_DIR": "RUNTIME"}, 1, "", NO_SCREEN.format("")),
+    ([], {"DISPLAY": ":99"}, 1, "", NO_SCREEN.format(":99")),
+    ([], {"XDG_RUNTIME_DIR": "RUNTIME", "WAYLAND_DISPLAY": "nothing"}, 1, "",
+     NO_SCREEN.format("nothing")),
+]
+
+
+def case_command_line():
     with tempfile.TemporaryDirectory() as runtime:
-        # Each with the display it names, if any, to be named in the message.
-        cases = (({}, ""), ({"XDG_RUNTIME_DIR": runtime}, ""), ({"DISPLAY": ":99"}, ":99"),
-                 ({"XDG_RUNTIME_DIR": runtime, "WAYLAND_DISPLAY": "nothing"}, "nothing"))
-        for extra, names in cases:
-            show = subprocess.run([PELMIRA], env={**env, **extra}, capture_output=True, text=True,
-                                  timeout=30)
-            check(show.returncode == 1 and re.fullmatch(r"pelmira: cannot open the display: .+\n",
-                                                        show.stderr) and names in show.stderr,
-                  f"said {show.stderr!r}")
+        for args, extra, status, out, err in COMMAND_LINES:
+            env = {**NO_DISPLAY, **{k: v.replace("RUNTIME", runtime) for k, v in extra.items()}}
+            expect_run(f"{args} {extra}", subprocess.run([PELMIRA, *args], env=env, text=True,
+                                                        capture_output=True, timeout=60),
+                       status, out, err)
+    with Xvfb() as x:
+        expect_run("--display 7 on one monitor", run_on(x.env(), "--display", "7"), 2, "",
+                   REFUSED)
 
 
 def case_disk_audio():
@@ -108,30 +139,6 @@ def case_disk_audio():
         check(not any(got[lead + len(samples):]), f"{name}: the soundtrack did not end in silence")
 
 
-def case_closed_descriptors():
-    # Started without stdout and stderr, whose messages would otherwise go to
-    # whatever took descriptor 2 next: the X connection.
-    close_all = lambda: [os.close(fd) for fd in (1, 2)]
-    with Xvfb("800x600", "-wr") as x, tempfile.TemporaryDirectory() as directory:
-        for end in ("Escape", signal.SIGTERM):
-            show = subprocess.Popen([PELMIRA], env=x.env(SDL_AUDIODRIVER="disk"),
-                                    preexec_fn=close_all, cwd=directory)
-            wait_until(lambda: show.poll() is not None or x.covered(), "the show's picture")
-            check(show.poll() is None, f"the show ended by itself with {show.returncode}")
-            if end == "Escape":
-                x.run("xdotool", "key", "Escape")
-            else:
-                show.send_signal(end)
-            status = wait_until(lambda: show.poll() is not None and [show.returncode],
-                                f"the show to end on {end}", timeout=30)[0]
-            check(status == (0 if end == "Escape" else -end), f"{end}: status {status}")
-    with tempfile.TemporaryDirectory() as directory:
-        frame = os.path.join(directory, "x.png")
-        status = subprocess.run([CAPTURE, "--at", "1", frame], timeout=120,
-                                preexec_fn=lambda: [os.close(fd) for fd in (0, 1, 2)]).returncode
-        check(status == 0 and os.path.getsize(frame) > 0, f"the capture gave {status}")
-
-
 def case_full_run():
     # 800x600 shows the picture pixel for pixel, through shared memory.
     with Xvfb("800x600", "-wr") as x:
@@ -146,28 +153,6 @@ def case_full_run():
 def run_on(env, *args):
     env = {k: v for k, v in env.items() if k != "PELMIRA_TIMING"}
     return subprocess.run([PELMIRA, *args], env=env, capture_output=True, text=True, timeout=60)
-
-
-def one_line_status_2(result, what):
-    check(result.returncode == 2 and result.stdout == "" and
-          re.fullmatch(r"pelmira: [^\n]+\n", result.stderr),
-          f"{what}: status {result.returncode}, said {result.stdout!r} {result.stderr!r}")
-
-
-def case_command_line():
-    # Without a display anywhere: an attempt to open one would fail with 1.
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    for args in (["--help"], ["--mute", "--help"], ["--version"]):
-        result = run_on(env, *args)
-        check(result.returncode == 0 and result.stderr == "" and
-              re.match(r"Usage: pelmira |pelmira \d+\.\d+\.\d+\n$", result.stdout),
-              f"{args}: status {result.returncode}, said {result.stdout!r} {result.stderr!r}")
-    for args in (["--bogus"], ["-x"], ["extra"], ["--loop=1"], ["--display"], ["--display", "-1"],
-                 ["--display", "1x"], ["--window=640"], ["--window=0x480"], ["--window=640x480x"],
-                 ["--window="], ["--window", "640x480"]):
-        one_line_status_2(run_on(env, *args), args)
-    with Xvfb() as x:
-        one_line_status_2(run_on(x.env(), "--display", "7"), "--display 7 on one monitor")
 
 
 def running(show, what):
@@ -262,7 +247,7 @@ def case_monitors():
             running(show, args)
             check(geometry[1:] == where, f"pointer at {pointer}, {args}: window at {geometry}")
             check(x.escape(show)[0] == 0, f"{args}: nonzero exit status")
-        one_line_status_2(run_on(x.env(), "--display", "2"), "--display 2 on two monitors")
+        expect_run("--display 2 on two monitors", run_on(x.env(), "--display", "2"), 2, "", REFUSED)
 
 
 def case_loop():
