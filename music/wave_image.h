@@ -1,5 +1,6 @@
-// The soundtrack as a RIFF/WAVE image in memory: a constant 44-byte header
-// followed by the samples renderMusic writes.
+// The soundtrack as a RIFF/WAVE image in memory: a constant 44-byte header,
+// which writeWaveHeader puts in place, followed by the samples renderMusic
+// writes.
 #pragma once
 
 #include "music/synth.h"
@@ -16,3 +17,6 @@ struct WaveImage {
 static_assert(sizeof(WaveImage) == WAVE_HEADER_SIZE + 2 * SAMPLE_COUNT, "no padding");
 
 extern WaveImage waveImage;
+
+// Puts the header in place; the image is zero until then.
+void writeWaveHeader();

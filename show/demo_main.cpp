@@ -28,6 +28,7 @@ bool buildShow() {
     makeTextTexture(SLOT_GREETING, 13, GREETING_TEXT);
     makeTextTexture(SLOT_CLOSING, 48, CLOSING_TEXT);
     uploadTextures();
+    writeWaveHeader();
     renderMusic(waveImage.samples);
     return true;
 }

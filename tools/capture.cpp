@@ -11,6 +11,7 @@
 #include <cstring>
 
 static int writeSoundtrack(const std::string &path) {
+    writeWaveHeader();
     renderMusic(waveImage.samples);
     if (!writeFileAtomically(path, &waveImage, sizeof waveImage)) {
         if (!platformEndSignal())
