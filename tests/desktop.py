@@ -336,14 +336,18 @@ class SoundServer:
                        "--use-pid-file=no", "--log-target=stderr"]
         self.proc = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL, start_new_session=True)
-        wait_until(lambda: self.proc.poll() is not None or self.pactl("info").returncode == 0,
-                   "the sound server")
-        check(self.proc.poll() is None, "the sound server did not start")
-        if pipewire:
-            check(self.pactl("load-module", *sink.split()).returncode == 0, "no null sink")
-            wait_until(lambda: b"speaker" in self.pactl("list", "short", "sinks").stdout,
-                       "the null sink")
-            self.pactl("set-default-sink", "speaker")
+        try:
+            wait_until(lambda: self.proc.poll() is not None or self.pactl("info").returncode == 0,
+                       "the sound server")
+            check(self.proc.poll() is None, "the sound server did not start")
+            if pipewire:
+                check(self.pactl("load-module", *sink.split()).returncode == 0, "no null sink")
+                wait_until(lambda: b"speaker" in self.pactl("list", "short", "sinks").stdout,
+                           "the null sink")
+                self.pactl("set-default-sink", "speaker")
+        except BaseException:
+            self.__exit__()
+            raise
 
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=self.env(os.environ), capture_output=True)
@@ -360,15 +364,18 @@ class SoundServer:
         return self.pactl("list", "short", "sink-inputs").stdout.strip() != b""
 
     def stop(self):
-        os.killpg(self.proc.pid, signal.SIGTERM)
+        """Ends the server and everything its session started."""
+        try:
+            os.killpg(self.proc.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
         self.proc.wait()
 
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
-        if self.proc.poll() is None:
-            self.stop()
+        self.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
