@@ -82,9 +82,8 @@ class Xvfb:
                                 text=True)
 
     def grab(self, area=None, cells=False):
-        """The screen, or the area (width, height, left, top) of it, in grey
-        levels, a byte a pixel (or, with cells, a byte a cell of GRID), rows
-        top first, without the pointer."""
+        """The screen or an area (width, height, left, top) of it in grey, a
+        byte a pixel (or a cell of GRID), rows top first, without the pointer."""
         width, height, left, top = area or (*map(int, self.screen.split("x")), 0, 0)
         scale = ["-vf", f"scale={GRID[0]}:{GRID[1]}:flags=area"] if cells else []
         pixels = self.run("ffmpeg", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
@@ -101,8 +100,8 @@ class Xvfb:
     def start_running(self, program, *args, **extra):
         """Starts the show and waits until it has covered the screen."""
         show = self.start(program, *args, **extra)
-        wait_until(lambda: show.poll() is not None or self.covered(), "the show's picture")
-        check(show.poll() is None, "the show ended by itself")
+        wait_until(lambda: check(show.poll() is None, "the show ended by itself") or
+                   self.covered(), "the show's picture")
         return show
 
     def hold_key(self, keysym):
@@ -110,11 +109,9 @@ class Xvfb:
         return HeldKey(self.display, keysym)
 
     def grab_picture(self, brightness=40):
-        """The cells of the show's picture, fitted and centred on the screen,
-        and the monotonic times between which they were grabbed, once they show
-        a picture: a mean grey level of at least brightness (not a dark frame)
-        and some contrast (not a flat fill: a compositing manager paints the
-        root grey)."""
+        """The cells of the show's picture, fitted and centred, and the times
+        between which they were grabbed, once bright (not a dark frame) and with
+        contrast (not a flat fill: a compositing manager paints the root grey)."""
         def bright():
             before = time.monotonic()
             cells = self.grab(picture_area(*map(int, self.screen.split("x"))), cells=True)
@@ -128,8 +125,7 @@ class Xvfb:
         return finish(show, 30)
 
     def start_helper(self, *command, **extra):
-        """A desktop program (window manager, compositor...) on this server,
-        ended before the server."""
+        """A desktop program on this server, ended before the server."""
         helper = subprocess.Popen(command, env=self.env(**extra), stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         self.helpers.append(helper)
@@ -143,8 +139,7 @@ class Xvfb:
         return wm
 
     def leftovers(self):
-        """Processes still running that this server's programs started, their
-        helpers aside."""
+        """Processes this server's programs started still running, helpers aside."""
         mark, ours = f"PELMIRA_TEST_SERVER={self.mark}\0".encode(), {h.pid for h in self.helpers}
         found = []
         for pid in filter(str.isdigit, os.listdir("/proc")):
@@ -171,8 +166,7 @@ class Xvfb:
 
 
 def capture_frames(capture, start, end, fps=20):
-    """The capture tool's frames for start <= t < end as (t, cells), the
-    cells' grey levels rows top first."""
+    """The capture tool's frames for start <= t < end as (t, cells)."""
     with tempfile.TemporaryDirectory() as directory:
         subprocess.run([capture, "--fps", str(fps), "--from", f"{max(start, 0):.3f}", "--to",
                         f"{end:.3f}", os.path.join(directory, "%05d.png")], check=True,
@@ -187,8 +181,7 @@ def capture_frames(capture, start, end, fps=20):
 
 
 def picture_area(width, height):
-    """Where a width x height screen shows the picture scaled to fit and
-    centred, as Xvfb.grab takes an area."""
+    """Where a width x height screen shows the picture, fitted and centred."""
     scale = min(width / 800, height / 600)
     w, h = round(800 * scale), round(600 * scale)
     return w, h, (width - w) // 2, (height - h) // 2
@@ -200,10 +193,9 @@ def picture_error(cells, frame):
 
 
 def check_picture(shots, start, capture):
-    """Of the pictures grabbed as Xvfb.grab_picture gives them (a window
-    manager may show one mid-transition), one shows a frame the capture tool
-    draws for the time it was taken on the show's clock, which started at the
-    monotonic time start (the frame on screen may be a few frames old)."""
+    """One of Xvfb.grab_picture's shots (a window manager may show one mid-
+    transition) shows the capture's frame for its time on the show's clock,
+    started at start (the frame on screen may be a few frames old)."""
     frames = capture_frames(capture, min(t[0] for _, t in shots) - start - 0.4,
                             max(t[1] for _, t in shots) - start + 0.1)
     results = []
@@ -262,8 +254,7 @@ def send_close(display, window):
 
 
 def finish(show, timeout):
-    """Exit status, stderr and (start tick, frames presented, exit) from
-    PELMIRA_TIMING."""
+    """Exit status, stderr and PELMIRA_TIMING's (start tick, frames, exit)."""
     try:
         err = show.communicate(timeout=timeout)[1]
     except subprocess.TimeoutExpired:
@@ -284,11 +275,13 @@ def soundtrack(capture):
 
 
 def expect_run(what, result, status, out, err):
-    """result, a finished subprocess.run with text output, ended with status
-    and said out and err (regular expressions matching the whole)."""
-    check(result.returncode == status and re.fullmatch(out, result.stdout, re.S) and
-          re.fullmatch(err, result.stderr, re.S),
-          f"{what}: status {result.returncode}, said {result.stdout!r} {result.stderr!r}")
+    """A finished text subprocess.run, or finish()'s (status, stderr), ended
+    with status and said out and err (whole matches), the timing line aside."""
+    code, stdout, stderr = (result[0], "", result[1]) if isinstance(result, tuple) else (
+        result.returncode, result.stdout, result.stderr)
+    stderr = re.sub(r"pelmira timing: .*\n", "", stderr)
+    check(code == status and re.fullmatch(out, stdout, re.S) and re.fullmatch(err, stderr, re.S),
+          f"{what}: status {code}, said {stdout!r} {stderr!r}")
 
 
 def run_case(cases):
@@ -300,11 +293,10 @@ def run_case(cases):
 
 
 class SoundServer:
-    """A private sound server that speaks PulseAudio's protocol: its own
-    runtime directory and session, one null sink at the soundtrack's format
-    (44.1 kHz mono, so the sink's monitor gives back the very bytes played).
-    PulseAudio itself, or with pipewire=True PipeWire with pipewire-pulse and
-    WirePlumber, as a Debian desktop session runs them."""
+    """A private PulseAudio, or PipeWire with pipewire-pulse and WirePlumber as
+    a Debian desktop runs them, in a runtime directory and session of its own,
+    with a null sink at the soundtrack's format: its monitor gives back the
+    very bytes played."""
 
     RATE = 44100
 
@@ -380,10 +372,9 @@ class SoundServer:
 
 
 class Recording:
-    """The sink's monitor as the speaker hears it, with the monotonic time of
-    its first sample: each read of n samples so far arrived no earlier than
-    sample n was played, so the smallest (arrival - n / rate) is the time of
-    sample 0, late by parec's least delivery delay (a few ms)."""
+    """The sink's monitor and the time of its first sample: the n samples read
+    so far arrived no earlier than sample n was mixed, so the least (arrival -
+    n / rate) is sample 0's time, late by parec's least delay (a few ms)."""
 
     def __init__(self, pulse):
         self.rate = pulse.RATE
@@ -421,14 +412,11 @@ class Recording:
 
 def sound_against_clock(recorded, soundtrack, recording_start, start_tick, block=1024,
                         rate=SoundServer.RATE):
-    """Where each block of the soundtrack (s16 mono bytes) lies in a recording
-    that began at the monotonic time recording_start: the gaps (blocks
-    missing or the soundtrack's place in the recording moving, counted once
-    per break, a missing end included) and the offset of each block found
-    against the show's clock in seconds, positive when the sound is late.
-    Silent blocks cannot be placed and are left out. Each block is looked for
-    within two seconds of where the one before was found, so the pattern's
-    repeats further away cannot be mistaken for it."""
+    """The gaps in a recording begun at recording_start (blocks of the
+    soundtrack missing or moved, once per break, a missing end included) and
+    each block's offset against the show's clock, seconds, positive when late.
+    Silent blocks cannot be placed; each block is looked for near where the
+    one before was, so the pattern's repeats further away cannot match."""
     size, gaps, offsets, lag, broken = block * 2, 0, [], None, False
     for start in range(0, len(soundtrack) - size + 1, size):
         piece = soundtrack[start:start + size]
