@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 
 #include <SDL.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -31,6 +32,8 @@ static const double REQUEST_SECONDS = 0.02;
 // the stream's first moments twice or not at all. The stream begins with this
 // much silence, which takes that instead of the soundtrack's start.
 static const double LEAD_IN_SECONDS = 0.03;
+// How often the timing figures are asked for while the first sample is awaited.
+static const double POLL_SECONDS = 0.005;
 // A server that takes longer than this to answer at start is given up on.
 static const double ANSWER_SECONDS = 2.0;
 
@@ -157,10 +160,15 @@ static bool startStream(char *why, size_t size) {
         return false;
     }
     // A server that never says it plays is not waited for: the show starts.
-    pa_threaded_mainloop_unlock(loop);
-    for (double now; (now = clockSeconds()) < heard;)
-        usleep((useconds_t)((heard - now) * 1e6));
-    pa_threaded_mainloop_lock(loop);
+    // A sink that has fallen behind its clock tells so only once it catches
+    // up: the figures are asked for again while waiting, the earliest holds.
+    for (double now, again; (now = clockSeconds()) < heard;) {
+        pa_threaded_mainloop_unlock(loop);
+        usleep((useconds_t)(std::min(heard - now, POLL_SECONDS) * 1e6));
+        pa_threaded_mainloop_lock(loop);
+        if (firstSampleHeardAt(&again) && again < heard)
+            heard = again;
+    }
     return true;
 }
 
