@@ -32,6 +32,14 @@ def stays_running(show, seconds):
     return True
 
 
+def covers(show, env, screen):
+    """True once the show's X window covers the whole screen (WxH)."""
+    check(show.poll() is None, "the show ended by itself")
+    found = subprocess.run(["xdotool", "search", "--name", "^pelmira$", "getwindowgeometry"],
+                           env=env, capture_output=True).stdout.decode()
+    return "Position: 0,0" in found and "Geometry: " + screen in found
+
+
 def start_on_weston(x, weston):
     """Starts the show on weston inside x and waits until its picture has
     replaced weston's desktop."""
@@ -86,13 +94,7 @@ def case_window_manager():
         # xcompmgr paints the root grey: the screen looks covered before the
         # show has a window, so the window itself is asked for.
         show = x.start(PELMIRA)
-
-        def covering():
-            check(show.poll() is None, "the show ended by itself")
-            found = x.run("xdotool", "search", "--name", "^pelmira$", "getwindowgeometry").stdout
-            return b"Position: 0,0" in found and b"Geometry: 1920x1080" in found
-
-        wait_until(covering, "the window to cover the screen")
+        wait_until(lambda: covers(show, x.env(), x.screen), "the window to cover the screen")
         shots = [x.grab_picture() for _ in range(3)]
         # Another window takes the focus: Escape there is not the show's.
         other = x.start_helper("xmessage", "another program")
@@ -132,13 +134,7 @@ def case_xwayland_full_screen():
         env = {k: v for k, v in x.env().items() if k != "WAYLAND_DISPLAY"}
         env.update(DISPLAY=weston.xwayland_display(), XDG_RUNTIME_DIR=weston.runtime)
         show = subprocess.Popen([PELMIRA], env=env, stderr=subprocess.PIPE, text=True)
-
-        def covering():
-            check(show.poll() is None, "the show ended by itself")
-            found = subprocess.run(["xdotool", "search", "--name", "^pelmira$",
-                                    "getwindowgeometry"], env=env, capture_output=True).stdout
-            return b"Position: 0,0" in found and b"Geometry: 1920x1080" in found
-
+        covering = lambda: covers(show, env, x.screen)  # noqa: E731
         wait_until(covering, "the window to cover Xwayland's screen")
         # Before the window manager has placed it, any window is where it asked:
         # once placed, it is asked again.
