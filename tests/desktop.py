@@ -345,8 +345,9 @@ class SoundServer:
         return subprocess.run(["pactl", *args], env=self.env(os.environ), capture_output=True)
 
     def env(self, base=None):
+        """For a client of this server, through libpulse or PipeWire's own."""
         return {**(base or {}), "SDL_AUDIODRIVER": "pulseaudio",
-                "PULSE_SERVER": "unix:" + self.socket}
+                "PULSE_SERVER": "unix:" + self.socket, "PIPEWIRE_RUNTIME_DIR": self.dir}
 
     def record(self):
         return Recording(self)
