@@ -307,6 +307,10 @@ class SoundServer:
                    XDG_CONFIG_HOME=self.dir, XDG_STATE_HOME=self.dir)
         sink = f"module-null-sink sink_name=speaker rate={self.RATE} channels=1"
         self.socket = os.path.join(self.dir, "native")
+        # PipeWire runs its graph in cycles of the least latency a stream asks
+        # for: 5 ms would make them 128 samples, which pipewire-pulse does not
+        # keep up with on a busy machine, and the recording glitches.
+        self.record_latency = 20 if pipewire else 5
         if pipewire:
             # The graph at the soundtrack's rate, as the null sink: otherwise
             # PipeWire resamples to its own 48 kHz and back.
@@ -381,8 +385,8 @@ class Recording:
         self.rate = pulse.RATE
         self.proc = subprocess.Popen(
             ["parec", "-d", "speaker.monitor", "--format=s16le", f"--rate={self.rate}",
-             "--channels=1", "--latency-msec=5"], env=pulse.env(dict(os.environ)),
-            stdout=subprocess.PIPE)
+             "--channels=1", f"--latency-msec={pulse.record_latency}"],
+            env=pulse.env(dict(os.environ)), stdout=subprocess.PIPE)
         self.chunks = []
         self.start = float("inf")
         self.thread = threading.Thread(target=self._read, daemon=True)
