@@ -15,14 +15,10 @@ import sys
 import tempfile
 
 BUILD, GOLDEN = sys.argv[1:3]
-SKIP = 77
+APT = {**os.environ, "DEBIAN_FRONTEND": "noninteractive"}
 # Held by every checkout's installs on this machine (scripts/common.sh), and
 # here from install to removal, so no other test swaps the package meanwhile.
 APT_LOCK = "/var/lock/pelmira-apt.lock"
-
-
-def run(*args, **kw):
-    return subprocess.run(args, capture_output=True, text=True, timeout=600, **kw)
 
 
 def check(ok, message):
@@ -30,26 +26,31 @@ def check(ok, message):
         sys.exit("FAIL: " + message)
 
 
+def run(*args, holds=lambda done: True, **kw):
+    """Runs args; fails, with all they said, unless they exit 0 and holds(result)."""
+    done = subprocess.run(args, capture_output=True, text=True, timeout=600, **kw)
+    check(done.returncode == 0 and holds(done), f"{' '.join(args)}:\n{done.stdout}{done.stderr}")
+    return done
+
+
 def installed():
-    status = run("dpkg-query", "-W", "-f=${Status}", "pelmira").stdout
+    status = subprocess.run(["dpkg-query", "-W", "-f=${Status}", "pelmira"],
+                            capture_output=True, text=True).stdout
     return "installed" in status.split()
 
 
 def main():
     if os.geteuid() != 0:
         print("needs root to install the package on this machine")
-        sys.exit(SKIP)
+        sys.exit(77)
     with tempfile.TemporaryDirectory() as folder:
         os.chmod(folder, 0o755)  # apt reads the package as its own user
-        made = run("cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-G", "DEB",
-                   "-B", folder)
-        check(made.returncode == 0, "cpack failed:\n" + made.stdout + made.stderr)
+        run("cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-G", "DEB", "-B",
+            folder)
         debs = glob.glob(os.path.join(folder, "pelmira_*.deb"))
         check(len(debs) == 1, f"cpack made {debs}")
         deb = debs[0]
-        lint = run("lintian", deb)
-        errors = [line for line in lint.stdout.splitlines() if line.startswith("E:")]
-        check(lint.returncode == 0 and not errors, "lintian:\n" + lint.stdout + lint.stderr)
+        lint = run("lintian", deb, holds=lambda done: not re.search("^E:", done.stdout, re.M))
 
         version = run("dpkg-deb", "-f", deb, "Version").stdout.strip()
         listing = run("dpkg-deb", "-c", deb).stdout.splitlines()
@@ -63,36 +64,24 @@ def main():
             fcntl.flock(lock, fcntl.LOCK_EX)
             check(not installed(), "pelmira is installed already: remove it first "
                   "(apt-get purge pelmira) so this test does not replace it")
-            env = {**os.environ, "DEBIAN_FRONTEND": "noninteractive"}
             try:
-                apt = run("apt-get", "install", "-y", "./" + os.path.basename(deb), cwd=folder,
-                          env=env)
-                check(apt.returncode == 0 and installed(),
-                      "apt-get install failed:\n" + apt.stdout + apt.stderr)
-                use_installed(folder, version)
+                run("apt-get", "install", "-y", "./" + os.path.basename(deb), cwd=folder, env=APT,
+                    holds=lambda _: installed())
+                run("/usr/bin/pelmira", "--version",
+                    holds=lambda done: done.stdout == f"pelmira {version}\n")
+                # The frame the show draws at 12 s, as the committed hash file holds it.
+                run("/usr/bin/pelmira-capture", "--at", "12", "--verify", GOLDEN, "x.png",
+                    cwd=folder, holds=lambda _: os.path.getsize(os.path.join(folder, "x.png")))
+                for name, section in (("pelmira", 6), ("pelmira-capture", 1)):
+                    run("man", "-w", name, holds=lambda done: re.fullmatch(
+                        rf"/usr/share/man/man{section}/{name}\.{section}\.gz\n", done.stdout))
             finally:
-                purge = run("apt-get", "purge", "-y", "pelmira", env=env)
-        check(purge.returncode == 0 and not installed(),
-              "apt-get purge failed:\n" + purge.stdout + purge.stderr)
+                run("apt-get", "purge", "-y", "pelmira", env=APT,
+                    holds=lambda _: not installed())
         left = [p for p in files + new_folders if os.path.lexists(p)]
         check(not left, f"left after removal: {left}")
         print(f"{os.path.basename(deb)}: {os.path.getsize(deb)} bytes, "
               f"{len(files)} files; lintian said {lint.stdout.strip() or 'nothing'}")
-
-
-def use_installed(folder, version):
-    shown = run("/usr/bin/pelmira", "--version")
-    check(shown.returncode == 0 and shown.stdout == f"pelmira {version}\n",
-          f"pelmira --version said {shown.stdout!r} {shown.stderr!r}")
-    # The frame the show draws at 12 s, as the committed hash file holds it.
-    captured = run("/usr/bin/pelmira-capture", "--at", "12", "--verify", GOLDEN, "x.png",
-                   cwd=folder)
-    check(captured.returncode == 0 and os.path.getsize(os.path.join(folder, "x.png")) > 0,
-          "pelmira-capture --at 12 x.png failed: " + captured.stderr)
-    for name, section in (("pelmira", 6), ("pelmira-capture", 1)):
-        page = run("man", "-w", name).stdout.strip()
-        check(re.fullmatch(rf"/usr/share/man/man{section}/{name}\.{section}\.gz", page),
-              f"man -w {name} found {page!r}")
 
 
 if __name__ == "__main__":
