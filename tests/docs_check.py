@@ -7,6 +7,7 @@ usage: docs_check.py CASE SOURCE_DIR BUILD_DIR; exits 0 when the case holds.
 """
 import glob
 import os
+import pathlib
 import re
 import subprocess
 import sys
@@ -20,8 +21,11 @@ SECTIONS = ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "ENVIRO
             "EXAMPLES")
 
 
-def run(*args, **kw):
-    return subprocess.run(args, capture_output=True, text=True, timeout=300, **kw)
+def run(*args, holds=lambda done: True, **kw):
+    """Runs args; fails, with all they said, unless they exit 0 and holds(result)."""
+    done = subprocess.run(args, capture_output=True, text=True, timeout=300, **kw)
+    check(done.returncode == 0 and holds(done), f"{' '.join(args)}:\n{done.stdout}{done.stderr}")
+    return done
 
 
 def options(text):
@@ -30,12 +34,8 @@ def options(text):
 
 def variables_read(*folders):
     """Every environment variable the code in folders asks for by name."""
-    found = set()
-    for folder in folders:
-        for path in glob.glob(os.path.join(SOURCE, folder, "*.cpp")):
-            with open(path) as f:
-                found |= set(re.findall(r'getenv\("(\w+)"\)', f.read()))
-    return found
+    return {name for folder in folders for path in pathlib.Path(SOURCE, folder).glob("*.cpp")
+            for name in re.findall(r'getenv\("(\w+)"\)', path.read_text())}
 
 
 def case_man_pages():
@@ -44,9 +44,8 @@ def case_man_pages():
     for program, page, folders in ((PELMIRA, "pelmira.6", ("platform", "show")),
                                    (CAPTURE, "pelmira-capture.1", ("tools",))):
         path = os.path.join(BUILD, "docs", page)
-        warnings = run("man", "--warnings", "-l", path, env={**os.environ, "MANWIDTH": "80"})
-        check(warnings.returncode == 0 and not warnings.stderr,
-              f"{page}: man --warnings says {warnings.stderr}")
+        run("man", "--warnings", "-l", path, env={**os.environ, "MANWIDTH": "80"},
+            holds=lambda done: not done.stderr)
         text = run("man", "-l", path, env={**os.environ, "MANWIDTH": "200"}).stdout
         parts = re.split(r"^([A-Z][A-Z ]+)$", text, flags=re.M)
         sections = dict(zip(parts[1::2], parts[2::2]))
@@ -56,40 +55,34 @@ def case_man_pages():
         documented = options(sections["OPTIONS"])
         check(helped == documented, f"{page}: --help has {sorted(helped - documented)} "
               f"that OPTIONS lacks, OPTIONS has {sorted(documented - helped)} that --help lacks")
-        undocumented = (sdl | variables_read(*folders)) - set(re.findall(r"\w+",
-                                                                          sections["ENVIRONMENT"]))
+        named = set(re.findall(r"\w+", sections["ENVIRONMENT"]))
+        undocumented = (sdl | variables_read(*folders)) - named
         check(not undocumented, f"{page}: ENVIRONMENT lacks {sorted(undocumented)}")
 
 
 def case_desktop_entry():
     entry = os.path.join(SOURCE, "docs", "pelmira.desktop")
-    valid = run("desktop-file-validate", entry)
-    check(valid.returncode == 0 and not valid.stdout, f"desktop-file-validate: {valid.stdout}")
-    with open(entry) as f:
-        commands = re.findall(r"^Exec=(.*)$", f.read(), flags=re.M)
+    run("desktop-file-validate", entry, holds=lambda done: not done.stdout)
+    commands = re.findall(r"^Exec=(.*)$", pathlib.Path(entry).read_text(), flags=re.M)
     check(commands, "no Exec line")
     # Every command line the menu offers is one the show accepts.
     for command in commands:
-        words = command.split()
-        check(words[0] == "pelmira", f"Exec={command} runs another program")
-        accepted = run(PELMIRA, *words[1:], "--help")
-        check(accepted.returncode == 0, f"Exec={command}: {accepted.stderr}")
+        program, *args = command.split()
+        check(program == "pelmira", f"Exec={command} runs another program")
+        run(PELMIRA, *args, "--help")
 
 
 def case_metainfo():
     found = glob.glob(os.path.join(BUILD, "docs", "*.metainfo.xml"))
     check(len(found) == 1, f"metainfo files: {found}")
-    valid = run("appstreamcli", "validate", "--no-net", found[0])
-    check(valid.returncode == 0, "appstreamcli validate:\n" + valid.stdout + valid.stderr)
-    with open(found[0]) as f:
-        text = f.read()
+    run("appstreamcli", "validate", "--no-net", found[0])
+    text = pathlib.Path(found[0]).read_text()
     version = run(PELMIRA, "--version").stdout.split()[-1]
     check(f'<release version="{version}"' in text, f"no release {version} in the metainfo")
-    for image in re.findall(r"<image>.*/([^/<]+)</image>", text):
-        check(os.path.isfile(os.path.join(SOURCE, "docs", image)), f"docs/{image} is missing")
-    for launchable in re.findall(r'<launchable type="desktop-id">(.*)</launchable>', text):
-        check(os.path.isfile(os.path.join(SOURCE, "docs", launchable)),
-              f"docs/{launchable} is missing")
+    for named in re.findall(r'<image>.*/([^/<]+)</image>|<launchable type="desktop-id">(.*)'
+                            r'</launchable>', text):
+        name = "".join(named)
+        check(os.path.isfile(os.path.join(SOURCE, "docs", name)), f"docs/{name} is missing")
 
 
 if __name__ == "__main__":
