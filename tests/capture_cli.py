@@ -155,7 +155,7 @@ class Capture(unittest.TestCase):
                 ("--size 160x120 --verify golden", "size 800x600, not 160x120"),
                 ("--pad 1920x1080 --verify golden", "pad none, not 1920x1080")):
             made = re.escape(str(self.path(args.split()[-1])))
-            self.run_tool(args, 1, f"^pelmira-capture: {made} was made with {said}: [^\n]*\n$")
+            self.run_tool(args, 1, rf"^pelmira-capture: {made} was made with {said}: [^\n]*\n\Z")
 
     def test_progress_on_a_terminal_then_a_summary(self):
         # The frames before --from are drawn first, with nothing written:
@@ -233,7 +233,7 @@ class Capture(unittest.TestCase):
         # No OpenGL to be had: one line, nothing written, not even a temporary.
         no_gl = {**os.environ, "__EGL_VENDOR_LIBRARY_FILENAMES": self.path("none.json")}
         for args in ("--to 1 show.mp4", "--at 1 at.png"):
-            self.run_tool(args, 1, r"^pelmira-capture: cannot [^\n]+\n$", env=no_gl)
+            self.run_tool(args, 1, r"^pelmira-capture: cannot [^\n]+\n\Z", env=no_gl)
         # An output in the way is said before any work, and nothing else is
         # written; a file too large for the limit at the write (SIGXFSZ
         # ignored gives EFBIG).
