@@ -122,9 +122,10 @@ void platformReadFrame(unsigned char *rgba);
 // the server's own figures say when, or SDL's buffer), so that a clock started
 // then runs with the sound. A sound server is handed seconds of the image
 // ahead and drops only what would be heard late; on SDL's drivers, the sound
-// skips ahead to where the clock is only once the device has really run dry. The image must stay valid and unchanged
-// while it plays. Without a sound device, or headless, nothing plays, the call
-// returns at once and the show goes on.
+// skips ahead to where the clock is only once the device has really run dry.
+// The image must stay valid and unchanged while it plays. Without a sound
+// device, or headless, nothing plays, the call returns at once and the show
+// goes on.
 void platformPlaySound(const void *waveImage);
 
 // Plays the image given to platformPlaySound again from its beginning and,
