@@ -185,7 +185,7 @@ def case_named_drivers():
             if where == "seatless":
                 base = stack.enter_context(Weston()).env(base)
             elif where == "x":
-                x = stack.enter_context(Xvfb())
+                x = stack.enter_context(Xvfb("1024x768", "-wr"))  # covered once drawn
                 base = x.env()
             env = {**base, **{k: v.replace("RUNTIME", runtime).replace(
                 "MUTE", os.path.join(runtime, "mute")) for k, v in extra.items() if v}}
