@@ -70,6 +70,10 @@ static bool readWaveHeader(const unsigned char *image, SoundTrack *track) {
     return false;
 }
 
+double soundSeconds() {
+    return (double)SDL_GetPerformanceCounter() / (double)SDL_GetPerformanceFrequency();
+}
+
 // One driver: the sound playing on it, or the first reason for failing kept.
 static bool tryDriver(const char *name, const SoundTrack &track, char *why, size_t size) {
     char reason[256] = "";
@@ -87,17 +91,10 @@ static bool tryDriver(const char *name, const SoundTrack &track, char *why, size
 // The user's list, comma-separated as SDL takes it, or the default order.
 static bool startPlayer(const SoundTrack &track, char *why, size_t size) {
     why[0] = '\0';
-    if (const char *named = std::getenv("SDL_AUDIODRIVER")) {
-        char list[256];
-        std::snprintf(list, sizeof list, "%s", named);
-        char *rest = list;
-        for (char *name; (name = strsep(&rest, ",")) != nullptr;)
-            if (*name && tryDriver(name, track, why, size))
-                return true;
-        if (!why[0])
-            std::snprintf(why, size, "SDL_AUDIODRIVER names no driver");
-        return false;
-    }
+    if (const char *named = std::getenv("SDL_AUDIODRIVER"))
+        return tryListedDrivers(
+            named, "SDL_AUDIODRIVER",
+            [&](const char *name) { return tryDriver(name, track, why, size); }, why, size);
     if (tryDriver("pulseaudio", track, why, size))
         return true;
     for (int i = 0; i < SDL_GetNumAudioDrivers(); ++i) {

@@ -45,10 +45,6 @@ static uint32_t leadIn;  // bytes of silence before the track
 static uint32_t written; // bytes of the track handed over; libpulse's thread's, under the lock
 static std::atomic<bool> lost{false};
 
-static double clockSeconds() {
-    return (double)SDL_GetPerformanceCounter() / (double)SDL_GetPerformanceFrequency();
-}
-
 static void onContextState(pa_context *c, void *) {
     pa_context_state_t state = pa_context_get_state(c);
     if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
@@ -77,9 +73,9 @@ static void feed(pa_stream *s, size_t wanted, void *) {
 // Called and returns with the lock held; gives libpulse's thread the time
 // between polls. False if done() is still false after the given time.
 template <class Done> static bool waitFor(Done done, double seconds) {
-    double until = clockSeconds() + seconds;
+    double until = soundSeconds() + seconds;
     while (!done()) {
-        if (clockSeconds() > until)
+        if (soundSeconds() > until)
             return false;
         pa_threaded_mainloop_unlock(loop);
         usleep(1000);
@@ -97,7 +93,7 @@ static bool finished(pa_operation *operation, double seconds) {
     return done;
 }
 
-// Where the first sample is heard, in seconds of clockSeconds: the timing
+// Where the first sample is heard, in seconds of soundSeconds: the timing
 // figures give the server's time when they were taken, how far it had read
 // the stream and how much of that the sink still held. Once it has begun
 // reading, false before; under the lock.
@@ -110,7 +106,7 @@ static bool firstSampleHeardAt(double *heard) {
     // The figures' time is the wall clock's; the show's is monotonic.
     timespec wall;
     clock_gettime(CLOCK_REALTIME, &wall);
-    double now = clockSeconds();
+    double now = soundSeconds();
     double taken = (double)timing->timestamp.tv_sec + timing->timestamp.tv_usec * 1e-6;
     double read =
         (double)(timing->read_index - leadIn) / (soundFrameBytes(soundTrack) * soundTrack.rate);
@@ -162,7 +158,7 @@ static bool startStream(char *why, size_t size) {
     // A server that never says it plays is not waited for: the show starts.
     // A sink that has fallen behind its clock tells so only once it catches
     // up: the figures are asked for again while waiting, the earliest holds.
-    for (double now, again; (now = clockSeconds()) < heard;) {
+    for (double now, again; (now = soundSeconds()) < heard;) {
         pa_threaded_mainloop_unlock(loop);
         usleep((useconds_t)(std::min(heard - now, POLL_SECONDS) * 1e6));
         pa_threaded_mainloop_lock(loop);

@@ -41,15 +41,11 @@ static int requestsSeen;      // the audio thread's
 static int requestsSilenced;  // the first requests after unpausing, 0 or 1
 static double heardAfter;     // seconds from a request to its first sample heard
 
-static double clockSeconds() {
-    return (double)SDL_GetPerformanceCounter() / (double)SDL_GetPerformanceFrequency();
-}
-
 // PipeWire's first request after unpausing comes at whatever point of its
 // cycle the stream happens to be: it gets silence, and the soundtrack starts
 // with the second request, which comes at the cycle's steady point.
 static void feedSound(void *, Uint8 *stream, int length) {
-    double now = clockSeconds();
+    double now = soundSeconds();
     if (silenced.load() || requestsSeen < requestsSilenced) {
         ++requestsSeen;
         std::memset(stream, soundSilence, (size_t)length);
@@ -72,12 +68,12 @@ static void feedSound(void *, Uint8 *stream, int length) {
 // given up on after a second: the show starts, and the sound, if it comes,
 // catches up.
 static void waitUntilHeard() {
-    double asked = clockSeconds();
+    double asked = soundSeconds();
     double requested;
-    while ((requested = startRequestedAt.load()) == 0.0 && clockSeconds() - asked < 1.0)
+    while ((requested = startRequestedAt.load()) == 0.0 && soundSeconds() - asked < 1.0)
         SDL_Delay(1);
-    double heard = requested > 0.0 ? requested + heardAfter : clockSeconds();
-    for (double now; (now = clockSeconds()) < heard;)
+    double heard = requested > 0.0 ? requested + heardAfter : soundSeconds();
+    for (double now; (now = soundSeconds()) < heard;)
         SDL_Delay((Uint32)((heard - now) * 1000.0));
 }
 

@@ -61,17 +61,10 @@ bool startVideoDriver(char *why, size_t size) {
     if (headlessRequested())
         return tryDriver("offscreen", why, size);
     // The user's list, comma-separated as SDL takes it.
-    if (const char *named = std::getenv("SDL_VIDEODRIVER")) {
-        char list[256];
-        std::snprintf(list, sizeof list, "%s", named);
-        char *rest = list;
-        for (char *name; (name = strsep(&rest, ",")) != nullptr;)
-            if (*name && tryDriver(name, why, size))
-                return true;
-        if (!why[0])
-            std::snprintf(why, size, "SDL_VIDEODRIVER names no driver");
-        return false;
-    }
+    if (const char *named = std::getenv("SDL_VIDEODRIVER"))
+        return tryListedDrivers(
+            named, "SDL_VIDEODRIVER", [&](const char *name) { return tryDriver(name, why, size); },
+            why, size);
     bool waylandSession = std::getenv("WAYLAND_DISPLAY") != nullptr;
     if (waylandSession && tryDriver("wayland", why, size))
         return true;

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string.h>
 
 struct SDL_Window;
 
@@ -26,6 +28,23 @@ void markFramePresented();
 // ends with status 1 whatever its caller asked, as the show did not finish.
 void displayLost(const char *format, ...) __attribute__((format(printf, 1, 2)));
 bool displayWasLost();
+
+// Tries the drivers a comma-separated list names, in order, as SDL reads
+// SDL_VIDEODRIVER and SDL_AUDIODRIVER, until tryOne(name) starts one. tryOne
+// keeps the first reason for failing in why; if it kept none, why says that
+// the variable names no driver.
+template <class Try>
+bool tryListedDrivers(const char *list, const char *variable, Try tryOne, char *why, size_t size) {
+    char copy[256];
+    std::snprintf(copy, sizeof copy, "%s", list);
+    char *rest = copy;
+    for (char *name; (name = strsep(&rest, ",")) != nullptr;)
+        if (*name && tryOne(name))
+            return true;
+    if (!why[0])
+        std::snprintf(why, size, "%s names no driver", variable);
+    return false;
+}
 
 // --- video.cpp, audio.cpp, font.cpp ------------------------------------------
 
@@ -98,6 +117,10 @@ struct SoundTrack {
 inline uint32_t soundFrameBytes(const SoundTrack &track) {
     return (uint32_t)(track.channels * track.bits / 8);
 }
+
+// Seconds of SDL's performance counter, the tick counter's clock: what the
+// players time the first sample, and the requests, with.
+double soundSeconds();
 
 // Silence from now on, sent without waiting for the device; audioClose still
 // gives it back.
