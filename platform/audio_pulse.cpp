@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <pulse/pulseaudio.h>
 #include <unistd.h>
@@ -27,6 +28,10 @@ static const double LEAD_SECONDS = 4.0;
 // stream, so how long the first sample takes to be heard and what still
 // plays after the end.
 static const double REQUEST_SECONDS = 0.02;
+// PipeWire runs its graph in cycles of the least latency its clients ask
+// for; at 20 ms, 512 samples, a busy machine now and then misses one, and the
+// sink plays a cycle of silence. At this, the cycles are 1,024 samples.
+static const double PIPEWIRE_REQUEST_SECONDS = 0.04;
 // Uncorking the stream makes the sink rewind what it has already mixed so as
 // to take the new stream in at once; a monitor of the sink then hears part of
 // the stream's first moments twice or not at all. The stream begins with this
@@ -44,6 +49,9 @@ static SoundTrack soundTrack;
 static uint32_t leadIn;  // bytes of silence before the track
 static uint32_t written; // bytes of the track handed over; libpulse's thread's, under the lock
 static std::atomic<bool> lost{false};
+static bool onPipeWire;    // the server is pipewire-pulse
+static int64_t lastRead;   // the read index last seen while starting
+static int64_t cycleBytes; // the least step of the read index seen: a graph cycle
 
 static void onContextState(pa_context *c, void *) {
     pa_context_state_t state = pa_context_get_state(c);
@@ -108,10 +116,20 @@ static bool firstSampleHeardAt(double *heard) {
     clock_gettime(CLOCK_REALTIME, &wall);
     double now = soundSeconds();
     double taken = (double)timing->timestamp.tv_sec + timing->timestamp.tv_usec * 1e-6;
-    double read =
-        (double)(timing->read_index - leadIn) / (soundFrameBytes(soundTrack) * soundTrack.rate);
-    *heard = now - ((double)wall.tv_sec + wall.tv_nsec * 1e-9 - taken) +
-             (double)timing->sink_usec * 1e-6 - read;
+    double bytesPerSecond = soundFrameBytes(soundTrack) * soundTrack.rate;
+    double read = (double)(timing->read_index - leadIn) / bytesPerSecond;
+    double sink = (double)timing->sink_usec * 1e-6;
+    if (timing->read_index > lastRead) {
+        int64_t step = timing->read_index - lastRead;
+        cycleBytes = cycleBytes && cycleBytes < step ? cycleBytes : step;
+        lastRead = timing->read_index;
+    }
+    // pipewire-pulse says the sink has no latency and counts the cycle being
+    // played as read; its figures' time is when it answers, so the earliest
+    // answer comes just after a cycle began, which is still to be heard.
+    if (onPipeWire)
+        sink = (double)cycleBytes / bytesPerSecond;
+    *heard = now - ((double)wall.tv_sec + wall.tv_nsec * 1e-9 - taken) + sink - read;
     return true;
 }
 
@@ -128,6 +146,7 @@ static bool startStream(char *why, size_t size) {
         return false;
     }
     written = 0;
+    lastRead = cycleBytes = 0;
     leadIn = (uint32_t)pa_usec_to_bytes(LEAD_IN_SECONDS * 1e6, &spec);
     pa_stream_set_state_callback(stream, onStreamState, nullptr);
     pa_stream_set_write_callback(stream, feed, nullptr);
@@ -137,7 +156,8 @@ static bool startStream(char *why, size_t size) {
     // Never waiting for a fill: the stream's clock is the server's.
     attr.prebuf = 0;
     // With early requests the sink's latency is a request's length.
-    attr.minreq = (uint32_t)pa_usec_to_bytes(REQUEST_SECONDS * 1e6, &spec);
+    attr.minreq = (uint32_t)pa_usec_to_bytes(
+        (onPipeWire ? PIPEWIRE_REQUEST_SECONDS : REQUEST_SECONDS) * 1e6, &spec);
     attr.fragsize = (uint32_t)-1;
     pa_stream_flags_t flags =
         (pa_stream_flags_t)(PA_STREAM_START_CORKED | PA_STREAM_EARLY_REQUESTS);
@@ -168,6 +188,10 @@ static bool startStream(char *why, size_t size) {
     return true;
 }
 
+static void onServerInfo(pa_context *, const pa_server_info *info, void *) {
+    onPipeWire = info && info->server_name && std::strstr(info->server_name, "PipeWire");
+}
+
 static bool contextSettled() {
     pa_context_state_t state = pa_context_get_state(context);
     return !PA_CONTEXT_IS_GOOD(state) || state == PA_CONTEXT_READY;
@@ -195,6 +219,8 @@ bool pulsePlay(const SoundTrack &track, char *why, size_t size) {
     } else if (pa_context_get_state(context) != PA_CONTEXT_READY) {
         std::snprintf(why, size, "PulseAudio: %s", pa_strerror(pa_context_errno(context)));
     } else {
+        onPipeWire = false;
+        finished(pa_context_get_server_info(context, onServerInfo, nullptr), ANSWER_SECONDS);
         ok = startStream(why, size);
     }
     pa_threaded_mainloop_unlock(loop);

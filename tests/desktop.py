@@ -308,9 +308,9 @@ class SoundServer:
         sink = f"module-null-sink sink_name=speaker rate={self.RATE} channels=1"
         self.socket = os.path.join(self.dir, "native")
         # PipeWire runs its graph in cycles of the least latency a stream asks
-        # for: 5 ms would make them 128 samples, which pipewire-pulse does not
-        # keep up with on a busy machine, and the recording glitches.
-        self.record_latency = 20 if pipewire else 5
+        # for: 5 ms would make them 128 samples, which glitch on a busy machine;
+        # at 25 ms they stay at the 1,024 the show asks for.
+        self.record_latency = 25 if pipewire else 5
         if pipewire:
             # The graph at the soundtrack's rate, as the null sink: otherwise
             # PipeWire resamples to its own 48 kHz and back.
