@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
-"""pelmira-capture run as users run it: what it writes, what it refuses, how
-it fails, and what an interrupt leaves."""
+# pelmira-capture run as users run it: what it writes, what it refuses, how
+# it fails, and what an interrupt leaves.
 
-import contextlib
 import json
 import os
 import pathlib
-import pty
 import re
 import resource
+import shlex
 import signal
 import subprocess
 import tempfile
@@ -84,12 +83,14 @@ class Capture(unittest.TestCase):
         self.path("part.hashes").write_text("".join(" ".join(l) + "\n" for l in lines))
         self.run_tool("--to 0.25 --verify part.hashes", 1, "frame 4 differs")
 
-        for name, codecs in (("v.mp4", ("h264", "aac")), ("v.webm", ("vp9", "opus")),
-                             ("v.mkv", ("h264", "aac"))):
+        # The default H.264 is High, which players take; lossless is 4:4:4 with ALAC.
+        for name, codecs in (("v.mp4", ("h264", "High", "aac")), ("v.webm", ("vp9", "Profile 0",
+                             "opus")), ("v.mkv", ("h264", "High", "aac")),
+                             ("--lossless l.mp4", ("h264", "High 4:4:4 Predictive", "alac"))):
             self.run_tool("--to 0.5 " + name)
-            form, streams = probe(self.path(name))
-            self.assertEqual((streams["video"]["codec_name"], streams["audio"]["codec_name"]),
-                             codecs, name)
+            form, streams = probe(self.path(name.split()[-1]))
+            self.assertEqual((streams["video"]["codec_name"], streams["video"].get("profile"),
+                              streams["audio"]["codec_name"]), codecs, name)
             self.assertAlmostEqual(float(form["duration"]), 0.5, delta=0.1)
         # The soundtrack is the wave image the show plays.
         self.run_tool("s.wav", said=QUIET)
@@ -98,27 +99,19 @@ class Capture(unittest.TestCase):
                               w.getframerate(), w.getnframes()), ("NONE", 1, 2, 44100, 1310560))
         self.assertFalse([n for n in os.listdir(self.folder) if n[0] == "."], "temporaries")
 
-    def test_videos_decode_to_the_png_frames(self):
-        # Decoded as a player would, by the range and matrix they are tagged
-        # with: lossless as the PNGs (4:4:4 one level off at most), the default
-        # close. At 10 fps consecutive frames differ, so a shifted frame shows.
+    def test_lossless_videos_decode_to_the_png_frames(self):
+        # Frame for frame, 4:4:4 one level off at most: at 10 fps consecutive
+        # frames differ, so a dropped or shifted frame shows. Lossy colours
+        # are held by the encoder colours test.
         shape = "--fps 10 --to 0.5 --size 320x240 "
         pngs = self.frames(shape + "png/%d.png", 320, 240)
-        self.assertEqual(len(pngs), 5)
-        for name, options, profile, worst, mean in (
-                ("ffv1.mkv", "--lossless ", None, 0, 0.0),
-                ("444.mp4", "--lossless ", "High 4:4:4 Predictive", 1, 1.0),
-                ("high.mp4", "", "High", 255, 1.0)):
-            frames = self.frames(shape + options + name, 320, 240)
-            self.assertEqual(probe(self.path(name))[1]["video"].get("profile"), profile, name)
+        self.assertEqual(len(set(pngs)), 5)
+        for name, worst in (("ffv1.mkv", 0), ("444.mp4", 1)):
+            frames = self.frames(shape + "--lossless " + name, 320, 240)
             self.assertEqual(len(frames), 5, name)
             for k, frame in enumerate(frames):
-                errors = [abs(a - b) for a, b in zip(frame, pngs[k])]
-                self.assertLessEqual(max(errors), worst, f"{name} frame {k}")
-                self.assertLessEqual(sum(errors) / len(errors), mean, f"{name} frame {k}")
-                if k < 4:
-                    errors = [abs(a - b) for a, b in zip(frame, pngs[k + 1])]
-                    self.assertGreater(sum(errors) / len(errors), 2 * mean + 0.5, f"{name} {k}")
+                self.assertLessEqual(max(abs(a - b) for a, b in zip(frame, pngs[k])), worst,
+                                     f"{name} frame {k}")
 
     def test_size_padding_and_subframes(self):
         # Drawn at the size asked, frame k at 10 fps the same picture as frame
@@ -160,16 +153,13 @@ class Capture(unittest.TestCase):
     def test_progress_on_a_terminal_then_a_summary(self):
         # The frames before --from are drawn first, with nothing written:
         # the line says so while they are.
-        leader, follower = pty.openpty()
-        proc = subprocess.Popen([TOOL, "--size", "320x240", "--fps", "24", "--from", "20",
-                                 "--to", "20.05", self.path("%d.png")], stderr=follower)
-        os.close(follower)
-        said = b""
-        with contextlib.suppress(OSError):  # EIO once the tool has closed its end
-            while chunk := os.read(leader, 4096):
-                said += chunk
-        self.assertEqual(proc.wait(timeout=120), 0)
-        os.close(leader)
+        # On a terminal of script(1)'s.
+        command = [TOOL, "--size", "320x240", "--fps", "24", "--from", "20", "--to", "20.05",
+                   str(self.path("%d.png"))]
+        done = subprocess.run(["script", "-qec", shlex.join(command), "/dev/null"],
+                              capture_output=True, timeout=120)
+        self.assertEqual(done.returncode, 0, done.stdout)
+        said = done.stdout
         lines = said.decode().replace("\r\n", "\n").split("\r")
         drawing = [int(m.group(1)) for m in (re.match(
             r"  drawing up to the first frame: (\d+)/480  [\d.]+ fps  \d+:\d\d left\x1b\[K$", line)
