@@ -27,7 +27,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from desktop import SoundServer, Xvfb, finish  # noqa: E402
+from desktop import Recording, SoundServer, Xvfb, finish  # noqa: E402
 
 DRIVERS = {  # name: (server, SDL_AUDIODRIVER, more environment)
     "pulseaudio": ("pulseaudio", "pulseaudio", {}),
@@ -66,7 +66,7 @@ def main():
             if server_kind:
                 server = stack.enter_context(SoundServer(server_kind == "pipewire"))
                 env.update(server.env(), SDL_AUDIODRIVER=driver)
-                recording = server.record()
+                recording = Recording(server)
                 stack.callback(recording.stop)
             results = [(one_run(x, pelmira, env), one_run(x, pelmira, env, "--mute"))
                        for _ in range(runs)]

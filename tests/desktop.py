@@ -1,8 +1,11 @@
-"""What the end-to-end tests run the show on: a private X server, keys held
-through XTest, screenshots, and waiting for conditions with a deadline."""
+# What the end-to-end tests run the show on: a private X server, keys held
+# through XTest, screenshots, and waiting for conditions with a deadline.
+
+import contextlib
 import ctypes
 import ctypes.util
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -33,6 +36,13 @@ def check(ok, message):
         raise Failure(message)
 
 
+def run(*args, holds=lambda done: True, **kw):
+    """Runs args; fails, with all they said, unless they exit 0 and holds(result)."""
+    done = subprocess.run(args, capture_output=True, text=True, timeout=600, **kw)
+    check(done.returncode == 0 and holds(done), f"{' '.join(args)}:\n{done.stdout}{done.stderr}")
+    return done
+
+
 def wait_until(condition, what, timeout=60.0, every=0.05):
     """Polls condition until it returns something true; fails after timeout."""
     deadline = time.monotonic() + timeout
@@ -44,7 +54,14 @@ def wait_until(condition, what, timeout=60.0, every=0.05):
         time.sleep(every)
 
 
-class Xvfb:
+class Context:
+    """Ended by its __exit__ at the end of a with block."""
+
+    def __enter__(self):
+        return self
+
+
+class Xvfb(Context):
     """A private X server."""
 
     def __init__(self, screen="1024x768", *options):
@@ -52,8 +69,7 @@ class Xvfb:
         self.launch("Xvfb", "-screen", "0", screen + "x24", "-nolisten", "tcp", *options)
 
     def launch(self, server, *options):
-        """Starts this or another X server; -displayfd lets it pick a free
-        display number."""
+        """Starts this or another X server on a display it picks (-displayfd)."""
         read_end, write_end = os.pipe()
         self.proc = subprocess.Popen([server, "-displayfd", str(write_end), *options],
                                      pass_fds=(write_end,), stdout=subprocess.DEVNULL,
@@ -104,14 +120,10 @@ class Xvfb:
                    self.covered(), "the show's picture")
         return show
 
-    def hold_key(self, keysym):
-        """Presses a key through XTest and keeps it down until release()."""
-        return HeldKey(self.display, keysym)
-
     def grab_picture(self, brightness=40):
-        """The cells of the show's picture, fitted and centred, and the times
-        between which they were grabbed, once bright (not a dark frame) and with
-        contrast (not a flat fill: a compositing manager paints the root grey)."""
+        """The cells of the show's picture, fitted and centred, and when they were grabbed."""
+        # Once bright (not a dark frame) and with contrast (not a flat fill: a
+        # compositing manager paints the root grey).
         def bright():
             before = time.monotonic()
             cells = self.grab(picture_area(*map(int, self.screen.split("x"))), cells=True)
@@ -140,22 +152,14 @@ class Xvfb:
 
     def leftovers(self):
         """Processes this server's programs started still running, helpers aside."""
-        mark, ours = f"PELMIRA_TEST_SERVER={self.mark}\0".encode(), {h.pid for h in self.helpers}
+        mark, ours = f"\0PELMIRA_TEST_SERVER={self.mark}\0".encode(), {h.pid for h in self.helpers}
         found = []
         for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open(f"/proc/{pid}/environ", "rb") as f:
-                    environ = b"\0" + f.read() + b"\0"
-                with open(f"/proc/{pid}/cmdline", "rb") as f:
-                    command = f.read().replace(b"\0", b" ").decode(errors="replace")
-            except OSError:
-                continue
-            if b"\0" + mark in environ and int(pid) not in ours:
-                found.append(command)
+            proc = pathlib.Path("/proc", pid)
+            with contextlib.suppress(OSError):  # each entry ends with a NUL
+                if mark in b"\0" + (proc / "environ").read_bytes() and int(pid) not in ours:
+                    found.append((proc / "cmdline").read_bytes().replace(b"\0", b" "))
         return found
-
-    def __enter__(self):
-        return self
 
     def __exit__(self, *exc):
         for helper in self.helpers:
@@ -163,6 +167,18 @@ class Xvfb:
             helper.wait()
         self.proc.terminate()
         self.proc.wait()
+
+
+@contextlib.contextmanager
+def busy(workers):
+    """Keeps this many busy-loop processes running through a with block."""
+    load = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(workers)]
+    try:
+        yield
+    finally:
+        for worker in load:
+            worker.kill()
+            worker.wait()
 
 
 def capture_frames(capture, start, end, fps=20):
@@ -193,9 +209,10 @@ def picture_error(cells, frame):
 
 
 def check_picture(shots, start, capture):
-    """One of Xvfb.grab_picture's shots (a window manager may show one mid-
-    transition) shows the capture's frame for its time on the show's clock,
-    started at start (the frame on screen may be a few frames old)."""
+    """One of Xvfb.grab_picture's shots shows the capture's frame for its time
+    on the show's clock, started at start."""
+    # A window manager may show one mid-transition; the frame on screen may be
+    # a few frames old.
     frames = capture_frames(capture, min(t[0] for _, t in shots) - start - 0.4,
                             max(t[1] for _, t in shots) - start + 0.1)
     results = []
@@ -225,8 +242,9 @@ def xlib():
 
 
 class HeldKey:
-    """A key pressed on its own connection: the server lets go of it when the
-    connection closes, so the connection stays open until release()."""
+    """A key held down through XTest until release()."""
+    # On a connection of its own: the server lets go of the key when the
+    # connection closes.
 
     def __init__(self, display, keysym):
         self.x11, xtst = xlib()
@@ -292,11 +310,11 @@ def run_case(cases):
         sys.exit(f"FAIL {sys.argv[1]}: {failure}")
 
 
-class SoundServer:
-    """A private PulseAudio, or PipeWire with pipewire-pulse and WirePlumber as
-    a Debian desktop runs them, in a runtime directory and session of its own,
-    with a null sink at the soundtrack's format: its monitor gives back the
-    very bytes played."""
+class SoundServer(Context):
+    """A private PulseAudio, or PipeWire with pipewire-pulse and WirePlumber,
+    with a null sink at the soundtrack's format."""
+    # As a Debian desktop runs them, in a runtime directory and session of its
+    # own; the sink's monitor gives back the very bytes played.
 
     RATE = 44100
 
@@ -314,19 +332,19 @@ class SoundServer:
         if pipewire:
             # The graph at the soundtrack's rate, as the null sink: otherwise
             # PipeWire resamples to its own 48 kHz and back.
-            os.makedirs(os.path.join(self.dir, "pipewire", "pipewire.conf.d"))
-            with open(os.path.join(self.dir, "pipewire", "pipewire.conf.d", "rate.conf"), "w") as f:
-                f.write(f"context.properties = {{ default.clock.rate = {self.RATE} }}\n")
+            conf = pathlib.Path(self.dir, "pipewire", "pipewire.conf.d")
+            conf.mkdir(parents=True)
+            (conf / "rate.conf").write_text(
+                f"context.properties = {{ default.clock.rate = {self.RATE} }}\n")
             # WirePlumber wants a session bus; pipewire-pulse and it wait for
             # PipeWire's socket.
             script = (f'pipewire & while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do sleep 0.02; '
                       'done; wireplumber & pipewire-pulse & wait')
             command = ["dbus-run-session", "--", "sh", "-c", script]
         else:
-            script = os.path.join(self.dir, "default.pa")
-            with open(script, "w") as f:
-                f.write("load-module module-native-protocol-unix auth-anonymous=1 "
-                        f"socket={self.socket}\nload-module {sink}\nset-default-sink speaker\n")
+            script = pathlib.Path(self.dir, "default.pa")
+            script.write_text(f"load-module module-native-protocol-unix auth-anonymous=1 socket="
+                              f"{self.socket}\nload-module {sink}\nset-default-sink speaker\n")
             env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
             command = ["pulseaudio", "-n", "-F", script, "--daemonize=no", "--exit-idle-time=-1",
                        "--use-pid-file=no", "--log-target=stderr"]
@@ -353,23 +371,15 @@ class SoundServer:
         return {**(base or {}), "SDL_AUDIODRIVER": "pulseaudio",
                 "PULSE_SERVER": "unix:" + self.socket, "PIPEWIRE_RUNTIME_DIR": self.dir}
 
-    def record(self):
-        return Recording(self)
-
     def playing(self):
         """True once a client plays into the sink."""
         return self.pactl("list", "short", "sink-inputs").stdout.strip() != b""
 
     def stop(self):
         """Ends the server and everything its session started."""
-        try:
+        with contextlib.suppress(ProcessLookupError):
             os.killpg(self.proc.pid, signal.SIGTERM)
-        except ProcessLookupError:
-            pass
         self.proc.wait()
-
-    def __enter__(self):
-        return self
 
     def __exit__(self, *exc):
         self.stop()
@@ -377,9 +387,10 @@ class SoundServer:
 
 
 class Recording:
-    """The sink's monitor and the time of its first sample: the n samples read
-    so far arrived no earlier than sample n was mixed, so the least (arrival -
-    n / rate) is sample 0's time, late by parec's least delay (a few ms)."""
+    """The sink's monitor and the time of its first sample."""
+    # The n samples read so far arrived no earlier than sample n was mixed, so
+    # the least (arrival - n / rate) is sample 0's time, late by parec's least
+    # delay (a few ms).
 
     def __init__(self, pulse):
         self.rate = pulse.RATE
@@ -419,9 +430,9 @@ def sound_against_clock(recorded, soundtrack, recording_start, start_tick, block
                         rate=SoundServer.RATE):
     """The gaps in a recording begun at recording_start (blocks of the
     soundtrack missing or moved, once per break, a missing end included) and
-    each block's offset against the show's clock, seconds, positive when late.
-    Silent blocks cannot be placed; each block is looked for near where the
-    one before was, so the pattern's repeats further away cannot match."""
+    each block's offset against the show's clock, seconds, positive when late."""
+    # Silent blocks cannot be placed; each block is looked for near where the
+    # one before was, so the pattern's repeats further away cannot match.
     size, gaps, offsets, lag, broken = block * 2, 0, [], None, False
     for start in range(0, len(soundtrack) - size + 1, size):
         piece = soundtrack[start:start + size]
@@ -442,10 +453,9 @@ def sound_against_clock(recorded, soundtrack, recording_start, start_tick, block
     return gaps + broken, offsets
 
 
-class Weston:
-    """A Wayland compositor in a runtime directory of its own: weston's X11
-    back end inside an Xvfb (a seat: that server's keyboard), or its headless
-    one (no seat at all)."""
+class Weston(Context):
+    """weston in a runtime directory of its own, on its X11 back end inside an
+    Xvfb (a seat: that server's keyboard) or headless (no seat at all)."""
 
     SOCKET = "wayland-pelmira"
 
@@ -471,20 +481,14 @@ class Weston:
 
     def xwayland_display(self):
         """The X display weston's Xwayland listens on."""
-        def listening():
-            with open(self.log) as f:
-                found = re.search(r"xserver listening on display (:\d+)", f.read())
-            return found and found[1]
-        return wait_until(listening, "Xwayland")
+        return wait_until(lambda: re.findall(r"xserver listening on display (:\d+)",
+                                             pathlib.Path(self.log).read_text()), "Xwayland")[0]
 
     def env(self, base):
         env = {**base, "XDG_RUNTIME_DIR": self.runtime, "WAYLAND_DISPLAY": self.SOCKET}
         if "LSAN_OPTIONS" in env:
             env["LSAN_OPTIONS"] = env["LSAN_OPTIONS"].replace("lsan.supp", "lsan-wayland.supp")
         return env
-
-    def __enter__(self):
-        return self
 
     def __exit__(self, *exc):
         if self.proc.poll() is None:

@@ -1,31 +1,23 @@
 #!/usr/bin/env python3
-"""What the desktop and the man command get: the man pages against the
-programs' --help and the variables the code reads, the desktop entry and the
-AppStream metainfo through their validators.
+# What the desktop and the man command get: the man pages against the
+# programs' --help and the variables the code reads, the desktop entry and the
+# AppStream metainfo through their validators.
+#
+# usage: docs_check.py CASE SOURCE_DIR BUILD_DIR; exits 0 when the case holds.
 
-usage: docs_check.py CASE SOURCE_DIR BUILD_DIR; exits 0 when the case holds.
-"""
 import glob
 import os
 import pathlib
 import re
-import subprocess
 import sys
 
-from desktop import check, run_case
+from desktop import check, run, run_case
 
 SOURCE, BUILD = sys.argv[2:4]
 PELMIRA = os.path.join(BUILD, "pelmira")
 CAPTURE = os.path.join(BUILD, "pelmira-capture")
 SECTIONS = ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "ENVIRONMENT",
             "EXAMPLES")
-
-
-def run(*args, holds=lambda done: True, **kw):
-    """Runs args; fails, with all they said, unless they exit 0 and holds(result)."""
-    done = subprocess.run(args, capture_output=True, text=True, timeout=300, **kw)
-    check(done.returncode == 0 and holds(done), f"{' '.join(args)}:\n{done.stdout}{done.stderr}")
-    return done
 
 
 def options(text):

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""The Debian package as a user gets it: built with cpack, checked by lintian,
-installed with apt-get on this machine, its programs run from where it put
-them, removed, and nothing of it left behind.
+# The Debian package as a user gets it: built with cpack, checked by lintian,
+# installed with apt-get on this machine, its programs run from where it put
+# them, removed, and nothing of it left behind.
+#
+# usage: package_test.py package BUILD_DIR HASH_FILE; exits 0 when it all holds,
+# 77 when it cannot run here (not root).
 
-usage: package_test.py BUILD_DIR HASH_FILE; exits 0 when it all holds, 77 when it
-cannot run here (not root).
-"""
 import fcntl
 import glob
 import os
@@ -14,23 +14,13 @@ import subprocess
 import sys
 import tempfile
 
-BUILD, GOLDEN = sys.argv[1:3]
+from desktop import SKIP, check, run, run_case
+
+BUILD, GOLDEN = sys.argv[2:4]
 APT = {**os.environ, "DEBIAN_FRONTEND": "noninteractive"}
 # Held by every checkout's installs on this machine (scripts/common.sh), and
 # here from install to removal, so no other test swaps the package meanwhile.
 APT_LOCK = "/var/lock/pelmira-apt.lock"
-
-
-def check(ok, message):
-    if not ok:
-        sys.exit("FAIL: " + message)
-
-
-def run(*args, holds=lambda done: True, **kw):
-    """Runs args; fails, with all they said, unless they exit 0 and holds(result)."""
-    done = subprocess.run(args, capture_output=True, text=True, timeout=600, **kw)
-    check(done.returncode == 0 and holds(done), f"{' '.join(args)}:\n{done.stdout}{done.stderr}")
-    return done
 
 
 def installed():
@@ -39,10 +29,10 @@ def installed():
     return "installed" in status.split()
 
 
-def main():
+def case_package():
     if os.geteuid() != 0:
         print("needs root to install the package on this machine")
-        sys.exit(77)
+        sys.exit(SKIP)
     with tempfile.TemporaryDirectory() as folder:
         os.chmod(folder, 0o755)  # apt reads the package as its own user
         run("cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-G", "DEB", "-B",
@@ -85,4 +75,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    run_case(globals())

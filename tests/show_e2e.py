@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""The real show under its own X server (Xvfb, or two monitors on Xorg's dummy
-driver), driven through XTest and xdotool: its keys, signals and endings, its
-sound's bytes, and its command line.
+# The real show under its own X server (Xvfb, or two monitors on Xorg's dummy
+# driver), driven through XTest and xdotool: its keys, signals and endings, its
+# sound's bytes, and its command line.
+#
+# usage: show_e2e.py CASE PELMIRA PELMIRA_CAPTURE; exits 0 when the case holds,
+# 77 when it cannot run here.
 
-usage: show_e2e.py CASE PELMIRA PELMIRA_CAPTURE; exits 0 when the case holds,
-77 when it cannot run here.
-"""
 import os
 import re
 import signal
@@ -14,9 +14,9 @@ import sys
 import tempfile
 import time
 
-from desktop import (BLACK, SKIP, TIMED, Xvfb, capture_frames, check, expect_run, finish,
-                     picture_area,
-                     picture_error, run_case, send_close, soundtrack, wait_until)
+from desktop import (BLACK, SKIP, TIMED, HeldKey, Xvfb, busy, capture_frames, check, expect_run,
+                     finish, picture_area, picture_error, run_case, send_close, soundtrack,
+                     wait_until)
 
 PELMIRA, CAPTURE = sys.argv[2:4]
 XK_ESCAPE = 0xFF1B
@@ -38,7 +38,7 @@ def case_endings():
         with tempfile.TemporaryDirectory() as folder, Xvfb("1024x768", "-wr") as x:
             device = os.path.join(folder, "device.raw")
             env = x.env(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=device)
-            key = end == "held" and x.hold_key(XK_ESCAPE)
+            key = end == "held" and HeldKey(x.display, XK_ESCAPE)
             show = subprocess.Popen([PELMIRA, *args], env=env, stderr=subprocess.PIPE, text=True,
                                     cwd=folder, preexec_fn=(lambda: [os.close(fd) for fd in (1, 2)])
                                     if closed else None)
@@ -46,9 +46,8 @@ def case_endings():
                 wait_until(lambda: show.poll() is not None or x.covered(), "the show's picture")
                 check(show.poll() is None, f"{what}: the show ended by itself")
             if end == "Escape":
-                info = x.run("xwininfo", "-root", "-children").stdout.decode()
-                check(re.search(r'"pelmira": \(.*\)\s+1024x768\+0\+0', info),
-                      f"{what}: no full-screen window:\n{info}")
+                where = window_at(x)
+                check(where and where[1:] == (1024, 768, 0, 0), f"{what}: window at {where}")
                 # A tap: pressed and released between two polls must still count.
                 x.run("xdotool", "key", "Escape")
             elif not key:
@@ -124,31 +123,25 @@ def case_disk_audio():
     shim = {"LD_PRELOAD": os.environ["PELMIRA_BUSY_SHIM"],
             "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"}
     for name, extra, workers, stop in DISK_SOUND:
-        load = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
-                for _ in range(workers)]
-        try:
-            with tempfile.TemporaryDirectory() as directory, Xvfb("800x600") as x:
-                device = os.path.join(directory, "device.raw")
-                size = lambda: os.path.exists(device) and os.path.getsize(device)  # noqa: E731
-                show = x.start(PELMIRA, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=device,
-                               **extra, **(shim if extra is BUSY else {}))
-                if stop:
-                    wait_until(lambda: size() > rate, "a second of sound")
-                    show.send_signal(signal.SIGSTOP)
-                    time.sleep(stop)  # the stimulus: the process stays stopped this long
-                    show.send_signal(signal.SIGCONT)
-                wait_until(lambda: show.poll() is not None or extra is not BUSY and size() >
-                           len(track) + 65536 - stop * rate, "the whole soundtrack", timeout=120)
-                status, err, timing = x.escape(show)
-                check(status == 0 and timing, f"{name}: status {status}, said {err}")
-                with open(device, "rb") as f:
-                    got = f.read()
-            ran = timing[2] - timing[0]  # a little slack for the last frame
-            check(extra is not BUSY or 30.99 <= ran and (not TIMED or ran < 33.0),
-                  f"{name}: ran {ran:.3f} s")
-        finally:
-            for worker in load:
-                worker.kill()
+        with busy(workers), tempfile.TemporaryDirectory() as directory, Xvfb("800x600") as x:
+            device = os.path.join(directory, "device.raw")
+            size = lambda: os.path.exists(device) and os.path.getsize(device)  # noqa: E731
+            show = x.start(PELMIRA, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=device,
+                           **extra, **(shim if extra is BUSY else {}))
+            if stop:
+                wait_until(lambda: size() > rate, "a second of sound")
+                show.send_signal(signal.SIGSTOP)
+                time.sleep(stop)  # the stimulus: the process stays stopped this long
+                show.send_signal(signal.SIGCONT)
+            wait_until(lambda: show.poll() is not None or extra is not BUSY and size() >
+                       len(track) + 65536 - stop * rate, "the whole soundtrack", timeout=120)
+            status, err, timing = x.escape(show)
+            check(status == 0 and timing, f"{name}: status {status}, said {err}")
+            with open(device, "rb") as f:
+                got = f.read()
+        ran = timing[2] - timing[0]  # a little slack for the last frame
+        check(extra is not BUSY or 30.99 <= ran and (not TIMED or ran < 33.0),
+              f"{name}: ran {ran:.3f} s")
         # Silence leads in until the sound starts and follows once it ends.
         lead = (len(got) - len(got.lstrip(b"\0"))) - (len(track) - len(track.lstrip(b"\0")))
         check(lead >= 0, f"{name}: the soundtrack's first {-lead} bytes are missing")
@@ -179,10 +172,17 @@ def running(show, what):
         check(False, f"{what}: the show ended with status {status}, saying {err!r}")
 
 
-def window_geometry(x):
+def window_at(x):
+    """The show's window: id, width, height, left, top; None until mapped."""
     info = x.run("xwininfo", "-root", "-children").stdout.decode()
     found = re.search(r'(0x[0-9a-f]+) "pelmira": \(.*\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+)', info)
     return found and (int(found[1], 16), *map(int, found.group(2, 3, 4, 5)))
+
+
+def start_window(x, *args):
+    """Starts the show and waits for its window_at."""
+    show = x.start(PELMIRA, *args)
+    return show, wait_until(lambda: running(show, args) or window_at(x), "the show's window")
 
 
 def case_window():
@@ -192,11 +192,7 @@ def case_window():
     frames = [f for _, f in capture_frames(CAPTURE, 0, 5)]
     with Xvfb("1280x1024", "-wr") as x:
         for w, h, (bx, by) in ((640, 480, (0, 0)), (900, 480, (130, 0)), (640, 600, (0, 60))):
-            show = x.start(PELMIRA, "--window=640x480")
-            geometry = wait_until(lambda: show.poll() is not None or window_geometry(x),
-                                  "the show's window")
-            running(show, "--window=640x480")
-            window, width, height, left, top = geometry
+            show, (window, width, height, left, top) = start_window(x, "--window=640x480")
             check((width, height) == (640, 480), f"a {width}x{height} window")
             if (w, h) != (640, 480):
                 x.run("xdotool", "windowsize", str(window), str(w), str(h))
@@ -259,10 +255,7 @@ def case_monitors():
     with tempfile.TemporaryDirectory() as folder, TwoMonitors(folder) as x:
         for pointer, args, where in table:
             x.run("xdotool", "mousemove", *map(str, pointer))
-            show = x.start(PELMIRA, *args)
-            geometry = wait_until(lambda: show.poll() is not None or window_geometry(x),
-                                  "the show's window")
-            running(show, args)
+            show, geometry = start_window(x, *args)
             check(geometry[1:] == where, f"pointer at {pointer}, {args}: window at {geometry}")
             check(x.escape(show)[0] == 0, f"{args}: nonzero exit status")
         expect_run("--display 2 on two monitors", run_on(x.env(), "--display", "2"), 2, "", REFUSED)
@@ -291,7 +284,8 @@ def case_loop():
     # Begun again from its start once the show has ended, not merely played
     # on: the device's bytes keep the clock's time even where the sound
     # skipped ahead to keep up with it on a busy machine.
-    check(again - start > 30 * rate, f"the soundtrack began again after {(again - start) / rate:.1f} s")
+    check(again - start > 30 * rate,
+          f"the soundtrack began again after {(again - start) / rate:.1f} s")
     check(got[again - quiet:again - quiet + rate] == samples[:rate],
           "the second soundtrack differs from the first")
 
