@@ -52,8 +52,7 @@ class Capture(unittest.TestCase):
         return result
 
     def frames(self, command, width, height):
-        """Runs the tool on command and decodes each frame of its output, a video or numbered
-        PNGs, to RGB as a player would; fails unless the frames are width x height."""
+        """Each frame of command's output (video or PNGs) as RGB, held to width x height."""
         out = self.path(command.split()[-1])
         out.parent.mkdir(exist_ok=True)
         self.run_tool(command)

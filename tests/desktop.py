@@ -98,8 +98,7 @@ class Xvfb(Context):
                                 text=True)
 
     def grab(self, area=None, cells=False):
-        """The screen or an area (width, height, left, top) of it in grey, a
-        byte a pixel (or a cell of GRID), rows top first, without the pointer."""
+        """The screen or an area (width, height, left, top) in grey, a byte a pixel or cell."""
         width, height, left, top = area or (*map(int, self.screen.split("x")), 0, 0)
         scale = ["-vf", f"scale={GRID[0]}:{GRID[1]}:flags=area"] if cells else []
         pixels = self.run("ffmpeg", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
@@ -209,8 +208,7 @@ def picture_error(cells, frame):
 
 
 def check_picture(shots, start, capture):
-    """One of Xvfb.grab_picture's shots shows the capture's frame for its time
-    on the show's clock, started at start."""
+    """One of Xvfb.grab_picture's shots shows the capture's frame of its time."""
     # A window manager may show one mid-transition; the frame on screen may be
     # a few frames old.
     frames = capture_frames(capture, min(t[0] for _, t in shots) - start - 0.4,

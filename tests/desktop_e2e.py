@@ -210,7 +210,9 @@ def case_losses():
             else:
                 server = stack.enter_context(SoundServer(piece == "PipeWire"))
                 show = x.start(PELMIRA, **server.env())
-                wait_until(lambda: show.poll() is not None or server.playing(), "the show's sound")
+                # Lost while playing: the first frame comes once the sound has started.
+                wait_until(lambda: show.poll() is not None or server.playing() and x.covered(),
+                           "the show's sound and picture")
                 server.stop()
                 check(stays_running(show, 1.0), f"the show ended with {piece}")
                 x.run("xdotool", "key", "Escape")
