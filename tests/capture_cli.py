@@ -158,12 +158,11 @@ class Capture(unittest.TestCase):
         done = subprocess.run(["script", "-qec", shlex.join(command), "/dev/null"],
                               capture_output=True, timeout=120)
         self.assertEqual(done.returncode, 0, done.stdout)
-        said = done.stdout
-        lines = said.decode().replace("\r\n", "\n").split("\r")
+        lines = done.stdout.decode().replace("\r\n", "\n").split("\r")
         drawing = [int(m.group(1)) for m in (re.match(
             r"  drawing up to the first frame: (\d+)/480  [\d.]+ fps  \d+:\d\d left\x1b\[K$", line)
             for line in lines) if m]
-        self.assertTrue(drawing, said)
+        self.assertTrue(drawing, done.stdout)
         self.assertEqual(drawing, sorted(drawing))
         self.assertRegex(lines[-1], r"^\x1b\[Kpelmira-capture: 2 frames in [\d.]+ s "
                          r"\([\d.]+ fps\): .*%d\.png \d+ kB\n$")

@@ -66,7 +66,10 @@ class Xvfb(Context):
 
     def __init__(self, screen="1024x768", *options):
         self.screen = screen
-        self.launch("Xvfb", "-screen", "0", screen + "x24", "-nolisten", "tcp", *options)
+        # -noreset: a server resets when its last client leaves, and refuses a
+        # client that connects meanwhile (the show, while a grab ends).
+        self.launch("Xvfb", "-screen", "0", screen + "x24", "-nolisten", "tcp", "-noreset",
+                    *options)
 
     def launch(self, server, *options):
         """Starts this or another X server on a display it picks (-displayfd)."""
