@@ -119,16 +119,17 @@ static bool firstSampleHeardAt(double *heard) {
     double bytesPerSecond = soundFrameBytes(soundTrack) * soundTrack.rate;
     double read = (double)(timing->read_index - leadIn) / bytesPerSecond;
     double sink = (double)timing->sink_usec * 1e-6;
-    if (timing->read_index > lastRead) {
-        int64_t step = timing->read_index - lastRead;
-        cycleBytes = cycleBytes && cycleBytes < step ? cycleBytes : step;
-        lastRead = timing->read_index;
-    }
     // pipewire-pulse says the sink has no latency and counts the cycle being
     // played as read; its figures' time is when it answers, so the earliest
     // answer comes just after a cycle began, which is still to be heard.
-    if (onPipeWire)
+    if (onPipeWire) {
+        if (timing->read_index > lastRead) {
+            int64_t step = timing->read_index - lastRead;
+            cycleBytes = cycleBytes ? std::min(cycleBytes, step) : step;
+            lastRead = timing->read_index;
+        }
         sink = (double)cycleBytes / bytesPerSecond;
+    }
     *heard = now - ((double)wall.tv_sec + wall.tv_nsec * 1e-9 - taken) + sink - read;
     return true;
 }
