@@ -1,7 +1,7 @@
 // The rule that keeps the sound of an SDL device with the picture's clock: it
 // skips only by the time a device has run dry, never for requests that are
 // merely late, however many of them.
-#include "platform/sound_clock.h"
+#include "platform/common/sound_clock.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -1,6 +1,6 @@
 // What the window needs of the desktop once it is open: presentation paced by
 // the display, and a full screen that stays full.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 
 #include <SDL.h>
 #include <cstring>

@@ -10,7 +10,7 @@
 // server and the rest plays on time, which keeps the sound with the picture
 // without any rule of ours. When the first sample is heard comes from the
 // server's own timing figures.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 #include "platform/platform.h"
 
 #include <SDL.h>

@@ -2,7 +2,7 @@
 // decodes the single-byte Windows-1250 text. The face and the byte-to-glyph
 // table are set up on the first call and kept until fontClose. Outline faces
 // only, hinted, no kerning; a missing face leaves the images black.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 #include "platform/platform.h"
 
 #include <cstdint>

@@ -6,7 +6,7 @@
 // mouse pointer is. Only X11 lets a program ask where the pointer is before
 // it has a window of its own: elsewhere (Wayland) SDL's first monitor stays
 // the default.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 #include "platform/platform.h"
 
 #include <SDL.h>

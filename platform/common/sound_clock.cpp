@@ -1,4 +1,4 @@
-#include "platform/sound_clock.h"
+#include "platform/common/sound_clock.h"
 
 SoundClock soundClockStart(int rate, double held) {
     SoundClock clock = {};

@@ -10,7 +10,7 @@
 // server comes first, then SDL's own drivers but its pipewire one, which
 // loses most of the sound in dropouts (README: desktops). No device means no
 // sound and one line saying why.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 #include "platform/platform.h"
 
 #include <SDL.h>

@@ -6,7 +6,7 @@
 // offscreen driver, would run the show invisibly and report success, so only
 // drivers that show something are tried unless the user or headless mode has
 // chosen one.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 
 #include <SDL.h>
 #include <cstdio>

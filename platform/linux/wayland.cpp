@@ -5,7 +5,7 @@
 // that has none (weston's headless back end): the show asks first, on a
 // connection of its own that it closes again, and skips the driver with a
 // reason instead.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>

@@ -1,12 +1,13 @@
 // System services: the program's name in messages, the signals that end the
-// process, the millisecond clock, timing marks and the process end.
+// process, the millisecond clock and the process end.
 //
 // Signals are only recorded here; the program notices them at its next poll,
 // gives back what it holds and then ends by the same signal, so the shell and
 // the parent see what happened. Limits: SIGKILL and SIGSTOP cannot be caught.
 // Standard descriptors the program was started without are opened on
 // /dev/null before anything else opens a file.
-#include "platform/internal.h"
+#include "platform/common/timing.h"
+#include "platform/linux/internal.h"
 #include "platform/platform.h"
 
 #include <SDL.h>
@@ -33,15 +34,6 @@ static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler")
 // shows as a failed write, which is reported.
 static const int END_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
                                   SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
-
-// PELMIRA_TIMING: a summary of the run's start-up and presentation on stderr
-// at exit, in seconds of the system's monotonic clock.
-static bool timing;
-static bool startTickSeen;
-static double contextReadyAt;
-static double startTickAt;
-static double firstFrameAt = -1.0;
-static unsigned framesPresented;
 
 static void onEndSignal(int signal) {
     int none = 0;
@@ -79,7 +71,7 @@ static void keepSessionBusFromStarting() {
 void platformStart(const char *programName) {
     openMissingStandardFiles();
     name = programName;
-    timing = std::getenv("PELMIRA_TIMING") != nullptr;
+    timingStart();
     // SDL would turn Ctrl+C and SIGTERM into a quit event; we handle them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     keepSessionBusFromStarting();
@@ -138,45 +130,13 @@ void platformRequestHeadless() {
     headless = true;
 }
 
-static double monotonicSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (double)now.tv_sec + (double)now.tv_nsec * 1e-9;
-}
-
-bool timingWanted() {
-    return timing;
-}
-
-void markContextReady() {
-    if (timing)
-        contextReadyAt = monotonicSeconds();
-}
-
-void markFramePresented() {
-    if (!timing)
-        return;
-    if (framesPresented == 0)
-        firstFrameAt = monotonicSeconds();
-    ++framesPresented;
-}
-
 uint32_t platformTicks() {
-    if (timing && !startTickSeen) {
-        // The show's first reading after opening the display is its start tick.
-        startTickSeen = true;
-        startTickAt = monotonicSeconds();
-    }
+    markTick();
     return SDL_GetTicks();
 }
 
 void platformExit(int status) {
-    if (timing)
-        std::fprintf(stderr,
-                     "%s timing: context=%.6f start_tick=%.6f first_frame=%.6f frames=%u "
-                     "exit=%.6f\n",
-                     name, contextReadyAt, startTickAt, firstFrameAt, framesPresented,
-                     monotonicSeconds());
+    timingReport(name);
     if (displayWasLost())
         status = 1;
     // A sound server's device takes up to a request period to close: it is

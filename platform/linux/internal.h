@@ -1,4 +1,4 @@
-// Shared between the platform's own files; nothing outside platform/ includes
+// Shared between the Linux backend's own files; nothing outside platform/ includes
 // it. Each service group gives back what it holds through its close function,
 // which platformExit calls; none of them calls another group but the system.
 #pragma once
@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string.h>
+
+#include "platform/common/driver_list.h"
+#include "platform/common/timing.h"
 
 struct SDL_Window;
 
@@ -18,33 +21,11 @@ const char *programName();
 // True once platformRequestHeadless has been called.
 bool headlessRequested();
 
-// PELMIRA_TIMING marks, in seconds of the monotonic clock.
-bool timingWanted();
-void markContextReady();
-void markFramePresented();
-
 // The display server or compositor went away: says so in one line (the first
 // time only), and from then on the Escape poll answers yes and platformExit
 // ends with status 1 whatever its caller asked, as the show did not finish.
 void displayLost(const char *format, ...) __attribute__((format(printf, 1, 2)));
 bool displayWasLost();
-
-// Tries the drivers a comma-separated list names, in order, as SDL reads
-// SDL_VIDEODRIVER and SDL_AUDIODRIVER, until tryOne(name) starts one. tryOne
-// keeps the first reason for failing in why; if it kept none, why says that
-// the variable names no driver.
-template <class Try>
-bool tryListedDrivers(const char *list, const char *variable, Try tryOne, char *why, size_t size) {
-    char copy[256];
-    std::snprintf(copy, sizeof copy, "%s", list);
-    char *rest = copy;
-    for (char *name; (name = strsep(&rest, ",")) != nullptr;)
-        if (*name && tryOne(name))
-            return true;
-    if (!why[0])
-        std::snprintf(why, size, "%s names no driver", variable);
-    return false;
-}
 
 // --- video.cpp, audio.cpp, font.cpp ------------------------------------------
 

@@ -1,6 +1,6 @@
 // Stands in for wayland.cpp in builds without the Wayland client library:
 // SDL is handed the compositor unexamined.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 
 bool waylandUsable(char *, size_t) {
     return true;

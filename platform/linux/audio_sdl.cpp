@@ -7,9 +7,9 @@
 // than everything handed before it could have played, and then the sound
 // skips ahead by the time lost instead of carrying the lag to the end. A
 // device fed in time gets every byte of the soundtrack in order.
-#include "platform/internal.h"
+#include "platform/common/sound_clock.h"
+#include "platform/linux/internal.h"
 #include "platform/platform.h"
-#include "platform/sound_clock.h"
 
 #include <SDL.h>
 #include <alsa/asoundlib.h>

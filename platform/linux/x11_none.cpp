@@ -1,6 +1,6 @@
 // Stands in for x11.cpp in builds without X11: the Escape poll rests on SDL's
 // own keyboard state and every picture goes through GL's blit.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 
 bool x11Attach(SDL_Window *) {
     return false;

@@ -13,7 +13,7 @@
 // textured quad. A remote server, a visual whose pixels are not laid out as
 // GL_BGRA reads them, or a GL without GL_MESA_pack_invert falls back to the
 // blit.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 
 #include <GL/gl.h>
 #include <SDL.h>

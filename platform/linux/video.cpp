@@ -7,7 +7,7 @@
 // and centred between black bars at whatever size it has now. No display
 // mode is ever switched, so nothing has to be restored however the process
 // ends. Needs OpenGL 3.0 or GL_ARB_framebuffer_object for the blit.
-#include "platform/internal.h"
+#include "platform/linux/internal.h"
 #include "platform/platform.h"
 
 #include <GL/gl.h>
