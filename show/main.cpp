@@ -2,6 +2,20 @@
 #include "show/demo_main.h"
 #include "show/show_options.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+// Help or version text that could not be written (a full disk, a closed pipe)
+// is a failure, not a success.
+static int finishStdout(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        platformSay("write error: %s", std::strerror(errno));
+        return 1;
+    }
+    return status;
+}
+
 int main(int argc, char **argv) {
     platformStart(SHOW_PROGRAM);
     ShowOptions options;
@@ -9,6 +23,6 @@ int main(int argc, char **argv) {
     if (status < 0)
         status = applyShowOptions(options);
     if (status >= 0)
-        platformExit(status);
+        platformExit(finishStdout(status));
     demoMain(options);
 }

@@ -73,11 +73,14 @@ NO_DISPLAY = {k: v for k, v in os.environ.items()
               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "PELMIRA_TIMING")}
 REFUSED = r"pelmira: [^\n]+\n"  # one line, status 2
 NO_SCREEN = r"pelmira: cannot open the display: [^\n]*{}[^\n]*\n"  # one line, status 1
+FULL = r"pelmira: write error: No space left on device\n"
 # Arguments, environment over NO_DISPLAY ("RUNTIME": an empty runtime
-# directory), status, stdout and stderr. Without a display anywhere, an
-# attempt to open one would fail with 1.
+# directory; ">": where stdout goes), status, stdout and stderr. Without a
+# display anywhere, an attempt to open one would fail with 1.
 COMMAND_LINES = [
     (["--help"], {}, 0, r"Usage: pelmira .*", ""),
+    (["--help"], {">": "/dev/full"}, 1, "", FULL),
+    (["--version"], {">": "/dev/full"}, 1, "", FULL),
     (["--mute", "--help"], {}, 0, r"Usage: pelmira .*", ""),
     (["--version"], {}, 0, r"pelmira \d+\.\d+\.\d+\n", ""),
     *(([a] if isinstance(a, str) else a, {}, 2, "", REFUSED) for a in (
@@ -95,10 +98,14 @@ COMMAND_LINES = [
 def case_command_line():
     with tempfile.TemporaryDirectory() as runtime:
         for args, extra, status, out, err in COMMAND_LINES:
-            env = {**NO_DISPLAY, **{k: v.replace("RUNTIME", runtime) for k, v in extra.items()}}
-            expect_run(f"{args} {extra}", subprocess.run([PELMIRA, *args], env=env, text=True,
-                                                        capture_output=True, timeout=60),
-                       status, out, err)
+            env = {**NO_DISPLAY, **{k: v.replace("RUNTIME", runtime) for k, v in extra.items()
+                                    if k != ">"}}
+            with open(extra.get(">", os.devnull), "w") as sink:
+                result = subprocess.run([PELMIRA, *args], env=env, text=True, timeout=60,
+                                        stdout=sink if ">" in extra else subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
+            result.stdout = result.stdout or ""
+            expect_run(f"{args} {extra}", result, status, out, err)
     with Xvfb() as x:
         expect_run("--display 7 on one monitor", run_on(x.env(), "--display", "7"), 2, "",
                    REFUSED)
