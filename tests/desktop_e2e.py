@@ -160,6 +160,10 @@ DRIVERS = [
     ("x", {"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": "/dev/null"}, 0,
      NO_SOUND.format("ALSA: [^\n]+")),
     ("x", {"SDL_AUDIODRIVER": "dummy"}, 0, ""),
+    # Lists past 255 bytes are taken whole.
+    ("x", {"SDL_VIDEODRIVER": "," * 254 + "x11"}, 0, ""),
+    ("x", {"SDL_AUDIODRIVER": "," * 254 + "alsa", "ALSA_CONFIG_PATH": "/dev/null"}, 0,
+     NO_SOUND.format("ALSA: [^\n]+")),
 ]
 
 
