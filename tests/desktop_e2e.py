@@ -11,6 +11,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 
 from desktop import (SKIP, TIMED, HeldKey, Recording, SoundServer, Weston, Xvfb, busy, check,
                      check_picture, expect_run, finish, run_case, sound_against_clock, soundtrack,
@@ -139,9 +140,10 @@ NO_X = r"pelmira: cannot open the display: no X server {}\n"
 NO_SOUND = r"pelmira: no audio device: {}; playing without sound\n"
 # Each way of naming a driver, or none, on a desktop that cannot serve it:
 # where the show runs ("seatless": weston without a seat and no X server,
-# "none": no display at all, "x": Xvfb, ended with Escape), the environment
-# over that desktop's (None: unset; "RUNTIME": an empty runtime directory;
-# "MUTE": a socket that never answers), the status and all the show says.
+# "none": no display at all, "x": Xvfb, ended with Escape, "x without RandR"),
+# the environment over that desktop's (None: unset; "RUNTIME": an empty
+# runtime directory; "MUTE": a socket that never answers), the status and all
+# the show says.
 DRIVERS = [
     ("seatless", {}, 1, SEATLESS),
     ("seatless", {"SDL_VIDEODRIVER": "wayland"}, 1, SEATLESS),
@@ -160,6 +162,10 @@ DRIVERS = [
     ("x", {"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": "/dev/null"}, 0,
      NO_SOUND.format("ALSA: [^\n]+")),
     ("x", {"SDL_AUDIODRIVER": "dummy"}, 0, ""),
+    ("x without RandR", {}, 0, ""),
+    # fontconfig's complaints about its set-up, in one line of ours.
+    ("x", {"FONTCONFIG_FILE": "RUNTIME/none.conf"}, 0, r"pelmira: fontconfig: [^\n]+\n"),
+    ("x", {"FONTCONFIG_FILE": "/etc/passwd"}, 0, r"pelmira: fontconfig: [^\n]+\n"),
     # Lists past 255 bytes are taken whole.
     ("x", {"SDL_VIDEODRIVER": "," * 254 + "x11"}, 0, ""),
     ("x", {"SDL_AUDIODRIVER": "," * 254 + "alsa", "ALSA_CONFIG_PATH": "/dev/null"}, 0,
@@ -176,13 +182,14 @@ def case_named_drivers():
             base = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
             if where == "seatless":
                 base = stack.enter_context(Weston()).env(base)
-            elif where == "x":
-                x = stack.enter_context(Xvfb("1024x768", "-wr"))  # covered once drawn
+            elif where.startswith("x"):  # covered once drawn
+                x = stack.enter_context(Xvfb("1024x768", "-wr", *["-extension", "RANDR"] * (
+                    "RandR" in where)))
                 base = x.env()
             env = {**base, **{k: v.replace("RUNTIME", runtime).replace(
                 "MUTE", os.path.join(runtime, "mute")) for k, v in extra.items() if v}}
             env = {k: v for k, v in env.items() if extra.get(k, "") is not None}
-            if where == "x":
+            if where.startswith("x"):
                 show = subprocess.Popen([PELMIRA], env=env, stderr=subprocess.PIPE, text=True)
                 wait_until(lambda: show.poll() is not None or x.covered(), "the show's picture")
                 result = x.escape(show)[:2]
@@ -192,9 +199,13 @@ def case_named_drivers():
             expect_run(f"{where} {extra}", result, status, "", said)
 
 
-# The desktop piece the show loses while it runs, the status it must end with
-# and all it says.
-LOSSES = [("PulseAudio", 0, "pelmira: the sound device is gone; the show goes on without sound\n"),
+STARTING = r"pelmira: (lost the X server at :\d+; ending the show|cannot open the display: [^\n]+)\n"
+# The desktop piece the show loses while it runs (or this many seconds into
+# its start), the status it must end with and all it says.
+LOSSES = [*((f"X server {t} s in", 1, STARTING) for t in (0.25, 0.4, 0.55, 0.7)),
+          ("window", 1, "pelmira: the show's window was destroyed by another program; ending the "
+           "show\n"),
+          ("PulseAudio", 0, "pelmira: the sound device is gone; the show goes on without sound\n"),
           ("PipeWire", 0, "pelmira: the sound device is gone; the show goes on without sound\n"),
           ("weston", 1, r"pelmira: lost the Wayland compositor; ending the show\n"),
           ("X server", 1, r"pelmira: lost the X server at :\d+; ending the show\n")]
@@ -204,13 +215,19 @@ def case_losses():
     for piece, status, said in LOSSES:
         with contextlib.ExitStack() as stack:
             x = stack.enter_context(Xvfb("1024x768", "-wr"))
-            if piece == "weston":
+            server = x.proc
+            if "weston" in piece:
                 weston = stack.enter_context(Weston(x))
-                show = start_on_weston(x, weston)
-                weston.proc.kill()
-            elif piece == "X server":
+                show, server = start_on_weston(x, weston), weston.proc
+            elif " s in" in piece:
+                show = x.start(PELMIRA)
+                time.sleep(float(piece.split()[2]))  # the stimulus: lost this far into the start
+            elif "X server" in piece or piece == "window":
                 show = x.start_running(PELMIRA)
-                x.proc.kill()
+            if piece == "window":
+                x.run("xdotool", "search", "--name", "^pelmira$", "windowclose")
+            elif "weston" in piece or "X server" in piece:
+                server.kill()
             else:
                 server = stack.enter_context(SoundServer(piece == "PipeWire"))
                 show = x.start(PELMIRA, **server.env())

@@ -70,7 +70,7 @@ def case_endings():
 
 
 NO_DISPLAY = {k: v for k, v in os.environ.items()
-              if k not in ("DISPLAY", "WAYLAND_DISPLAY", "PELMIRA_TIMING")}
+              if k not in ("DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "PELMIRA_TIMING")}
 REFUSED = r"pelmira: [^\n]+\n"  # one line, status 2
 NO_SCREEN = r"pelmira: cannot open the display: [^\n]*{}[^\n]*\n"  # one line, status 1
 FULL = r"pelmira: write error: No space left on device\n"
@@ -92,6 +92,9 @@ COMMAND_LINES = [
     ([], {"DISPLAY": ":99"}, 1, "", NO_SCREEN.format(":99")),
     ([], {"XDG_RUNTIME_DIR": "RUNTIME", "WAYLAND_DISPLAY": "nothing"}, 1, "",
      NO_SCREEN.format("nothing")),
+    # What libwayland finds wrong is in our line, not printed by itself.
+    ([], {"WAYLAND_DISPLAY": "nothing"}, 1, "", NO_SCREEN.format("XDG_RUNTIME_DIR")),
+    ([], {"XDG_RUNTIME_DIR": "RUNTIME", "WAYLAND_DISPLAY": "w" * 300}, 1, "", NO_SCREEN.format("")),
 ]
 
 

@@ -32,6 +32,8 @@ static bool tryDriver(const char *name, char *why, size_t size) {
     char reason[256] = "";
     bool wayland = std::strcmp(name, "wayland") == 0;
     if (!wayland || waylandUsable(reason, sizeof reason)) {
+        if (std::strcmp(name, "x11") == 0)
+            x11Prepare();
         // Above SDL_VIDEODRIVER, which SDL would otherwise read instead.
         SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, name, SDL_HINT_OVERRIDE);
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)

@@ -10,6 +10,8 @@
 #include <fontconfig/fontconfig.h>
 #include <iconv.h>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -73,10 +75,41 @@ void mapBytesToGlyphs() {
         glyphOfByte[b] = codePoint[b] ? FT_Get_Char_Index(face, codePoint[b]) : 0;
 }
 
+// fontconfig prints what it finds wrong with its configuration (a
+// FONTCONFIG_FILE that is missing, or not XML) on stderr itself, line after
+// line: its stderr is caught while it reads it, and the first line kept.
+FcConfig *loadConfig(std::string *complaint) {
+    std::fflush(stderr);
+    int caught = memfd_create("fontconfig", MFD_CLOEXEC);
+    int saved = caught >= 0 ? dup(2) : -1;
+    if (saved < 0 || dup2(caught, 2) < 0) {
+        if (caught >= 0)
+            close(caught);
+        if (saved >= 0)
+            close(saved);
+        return FcInitLoadConfigAndFonts();
+    }
+    FcConfig *config = FcInitLoadConfigAndFonts();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    char text[256];
+    ssize_t got = pread(caught, text, sizeof text - 1, 0);
+    close(caught);
+    text[got > 0 ? got : 0] = '\0';
+    text[std::strcspn(text, "\n")] = '\0';
+    const char *start = text;
+    for (const char *prefix : {"Fontconfig error: ", "Fontconfig warning: "})
+        if (std::strncmp(text, prefix, std::strlen(prefix)) == 0)
+            start = text + std::strlen(prefix);
+    *complaint = start;
+    return config;
+}
+
 // The file and face index fontconfig picks for Verdana semibold; fontconfig's
 // own configuration is given back before returning.
-bool matchFace(std::string *file, int *index) {
-    FcConfig *config = FcInitLoadConfigAndFonts();
+bool matchFace(std::string *file, int *index, std::string *complaint) {
+    FcConfig *config = loadConfig(complaint);
     if (!config)
         return false;
     FcPattern *request = FcPatternCreate();
@@ -107,8 +140,14 @@ bool openFont() {
         return fontState == FONT_READY;
     std::string file;
     int index = 0;
-    if (!matchFace(&file, &index))
-        return noFont("fontconfig finds no face for Verdana");
+    std::string complaint;
+    bool found = matchFace(&file, &index, &complaint);
+    if (!found)
+        return noFont(("fontconfig finds no face for Verdana" +
+                       (complaint.empty() ? "" : " (" + complaint + ")"))
+                          .c_str());
+    if (!complaint.empty())
+        platformSay("fontconfig: %s", complaint.c_str());
     if (FT_Init_FreeType(&library) != 0)
         return noFont("FreeType does not start");
     if (FT_New_Face(library, file.c_str(), index, &face) != 0)

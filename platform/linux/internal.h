@@ -27,6 +27,10 @@ bool headlessRequested();
 void displayLost(const char *format, ...) __attribute__((format(printf, 1, 2)));
 bool displayWasLost();
 
+// Marks the display lost without a word, as displayLost does; true the first
+// time. Safe in a signal handler, which then says so itself.
+bool claimDisplayLoss();
+
 // --- video.cpp, audio.cpp, font.cpp ------------------------------------------
 
 // Starts SDL's video on a driver that shows a picture (or the offscreen one
@@ -49,6 +53,12 @@ SDL_Window *screenCreateWindow(const char *title);
 bool screenWindowed();
 
 // --- x11.cpp, or x11_none.cpp where the build has no X11 ---------------------
+
+// Before SDL starts on X11: Xlib's trouble (a lost server, a refused request,
+// a missing extension, a crash in GLX once the server is gone) becomes one
+// line of ours, and the show ends with status 1, at its next Escape poll or,
+// before it has a window, at once.
+void x11Prepare();
 
 // Remembers the window if SDL runs it on X11, and has a lost server reported
 // through displayLost instead of ending the process; false elsewhere.

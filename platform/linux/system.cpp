@@ -103,8 +103,12 @@ void platformSay(const char *format, ...) {
     std::fprintf(stderr, "%s%s%s\n", name, *name ? ": " : "", text);
 }
 
+bool claimDisplayLoss() {
+    return !displayGone.exchange(true);
+}
+
 void displayLost(const char *format, ...) {
-    if (displayGone.exchange(true))
+    if (!claimDisplayLoss())
         return;
     char text[512];
     va_list arguments;

@@ -4,11 +4,13 @@
 // SDL's Wayland driver takes a seat for granted and crashes on a compositor
 // that has none (weston's headless back end): the show asks first, on a
 // connection of its own that it closes again, and skips the driver with a
-// reason instead.
+// reason instead. What libwayland would print on stderr itself (a runtime
+// directory that is not set, a socket name too long) goes into that reason.
 #include "platform/linux/internal.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +33,16 @@ void onGlobalRemoved(void *, wl_registry *, uint32_t) {}
 
 const wl_registry_listener REGISTRY_LISTENER = {onGlobal, onGlobalRemoved};
 
+char logged[256]; // libwayland's last message, without "error: " or newline
+
+void onLog(const char *format, va_list arguments) {
+    char text[sizeof logged];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    const char *start = std::strncmp(text, "error: ", 7) == 0 ? text + 7 : text;
+    std::snprintf(logged, sizeof logged, "%s", start);
+    logged[std::strcspn(logged, "\n")] = '\0';
+}
+
 } // namespace
 
 bool waylandUsable(char *why, size_t size) {
@@ -40,9 +52,12 @@ bool waylandUsable(char *why, size_t size) {
     const char *name = std::getenv("WAYLAND_DISPLAY");
     if (!name)
         name = "wayland-0";
+    wl_log_set_handler_client(onLog);
+    logged[0] = '\0';
     wl_display *display = wl_display_connect(nullptr);
     if (!display) {
-        std::snprintf(why, size, "no Wayland compositor answers at %s", name);
+        std::snprintf(why, size, "no Wayland compositor answers at %s%s%s", name,
+                      logged[0] ? ": " : "", logged);
         return false;
     }
     Offered offered = {false, false, false};

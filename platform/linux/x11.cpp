@@ -13,6 +13,13 @@
 // textured quad. A remote server, a visual whose pixels are not laid out as
 // GL_BGRA reads them, or a GL without GL_MESA_pack_invert falls back to the
 // blit.
+//
+// Xlib's own answers to trouble are a dump on stderr and exit(1), and a server
+// that dies while Mesa's GLX sets up the window can crash the process inside
+// Mesa. From before SDL opens its connection the show answers instead: a lost
+// server, an extension that is missing (SDL copes without RandR), a request
+// the server refused, and a crash while a connection of our own sees the
+// server gone, each as one line of ours.
 #include "platform/linux/internal.h"
 
 #include <GL/gl.h>
@@ -21,9 +28,15 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xext.h>
 #include <X11/keysym.h>
+#include <csignal>
+#include <cstring>
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #ifndef GL_PACK_INVERT_MESA
 #define GL_PACK_INVERT_MESA 0x8758
@@ -48,6 +61,73 @@ static int onServerLost(Display *lost) {
 // connection returns at once, and the show ends at its next Escape poll.
 static void onServerLostExit(Display *, void *) {}
 
+static int onMissingExtension(Display *, _Xconst char *, _Xconst char *) {
+    return 0;
+}
+
+// SDL expects the errors it can cope with under handlers of its own; any
+// other would have been Xlib's exit. The show ends at its next Escape poll.
+static int onRefusedRequest(Display *server, XErrorEvent *error) {
+    bool windowGone = window && error->resourceid == window &&
+                      (error->error_code == BadWindow || error->error_code == BadDrawable ||
+                       error->request_code > 127); // GLX's own BadDrawable and the like
+    char text[128];
+    XGetErrorText(server, error->error_code, text, sizeof text);
+    if (windowGone)
+        displayLost("the show's window was destroyed by another program");
+    else
+        displayLost("the X server refused a request (%s, opcode %d.%d)", text, error->request_code,
+                    error->minor_code);
+    return 0;
+}
+
+// A connection of our own, never read: once the server is gone its socket
+// reads as ended, which a signal handler may ask.
+static Display *watch;
+static char lostLine[160];
+static struct sigaction previousSegv, previousBus;
+
+static bool serverGone() {
+    if (!watch)
+        return false;
+    pollfd connection = {ConnectionNumber(watch), POLLIN, 0};
+    if (poll(&connection, 1, 0) != 1)
+        return false;
+    char byte;
+    return (connection.revents & (POLLHUP | POLLERR)) ||
+           recv(connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+// A crash is put down to the server only where the server is gone; else it
+// goes on to the handler before ours (the sanitizer's, or the default) by
+// faulting again.
+static void onCrash(int signal) {
+    if (serverGone()) {
+        if (claimDisplayLoss()) {
+            ssize_t written = write(2, lostLine, std::strlen(lostLine));
+            (void)written;
+        }
+        _exit(1);
+    }
+    sigaction(signal, signal == SIGSEGV ? &previousSegv : &previousBus, nullptr);
+}
+
+void x11Prepare() {
+    XSetIOErrorHandler(onServerLost);
+    XSetExtensionErrorHandler(onMissingExtension);
+    XSetErrorHandler(onRefusedRequest);
+    if (watch || !(watch = XOpenDisplay(nullptr)))
+        return;
+    std::snprintf(lostLine, sizeof lostLine, "%s: lost the X server at %s; ending the show\n",
+                  programName(), DisplayString(watch));
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = onCrash;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGSEGV, &action, &previousSegv);
+    sigaction(SIGBUS, &action, &previousBus);
+}
+
 bool x11Attach(SDL_Window *sdlWindow) {
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
@@ -57,9 +137,7 @@ bool x11Attach(SDL_Window *sdlWindow) {
     window = info.info.x11.window;
     escapeKey = XKeysymToKeycode(display, XK_Escape);
     hadFocus = false;
-    // Xlib's own answer to a lost server is its message and exit(1); this way
-    // the show says what happened and ends through its own exit.
-    XSetIOErrorHandler(onServerLost);
+    // From here the show ends through its own exit.
     XSetIOErrorExitHandler(display, onServerLostExit, nullptr);
     return true;
 }

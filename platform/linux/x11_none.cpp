@@ -2,6 +2,8 @@
 // own keyboard state and every picture goes through GL's blit.
 #include "platform/linux/internal.h"
 
+void x11Prepare() {}
+
 bool x11Attach(SDL_Window *) {
     return false;
 }
