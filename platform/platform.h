@@ -45,6 +45,9 @@
 // catches SIGINT, SIGTERM, SIGHUP, SIGQUIT and the other signals whose default
 // is to end the process, so that the program can give back what it holds
 // before it ends. SIGPIPE is ignored: a closed reader is a failed write.
+// Once a display is to be opened (not headless), an end signal the program
+// has not acted on within two seconds, as when it waits on a display server
+// that has stopped, ends the process by that signal there and then.
 void platformStart(const char *programName);
 
 // The first end signal caught since platformStart, or 0. Safe on any thread.

@@ -7,6 +7,7 @@
 
 import contextlib
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -201,8 +202,10 @@ def case_named_drivers():
 
 STARTING = r"pelmira: (lost the X server at :\d+; ending the show|cannot open the display: [^\n]+)\n"
 # The desktop piece the show loses while it runs (or this many seconds into
-# its start), the status it must end with and all it says.
+# its start, or stopped with SIGSTOP, whereupon the show is sent SIGTERM), the
+# status it must end with and all it says.
 LOSSES = [*((f"X server {t} s in", 1, STARTING) for t in (0.25, 0.4, 0.55, 0.7)),
+          ("frozen X server", -signal.SIGTERM, ""), ("frozen weston", -signal.SIGTERM, ""),
           ("window", 1, "pelmira: the show's window was destroyed by another program; ending the "
            "show\n"),
           ("PulseAudio", 0, "pelmira: the sound device is gone; the show goes on without sound\n"),
@@ -224,7 +227,11 @@ def case_losses():
                 time.sleep(float(piece.split()[2]))  # the stimulus: lost this far into the start
             elif "X server" in piece or piece == "window":
                 show = x.start_running(PELMIRA)
-            if piece == "window":
+            if piece.startswith("frozen"):
+                server.send_signal(signal.SIGSTOP)
+                stack.callback(server.send_signal, signal.SIGCONT)  # before it is ended
+                show.send_signal(signal.SIGTERM)
+            elif piece == "window":
                 x.run("xdotool", "search", "--name", "^pelmira$", "windowclose")
             elif "weston" in piece or "X server" in piece:
                 server.kill()

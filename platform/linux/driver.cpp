@@ -62,6 +62,7 @@ bool startVideoDriver(char *why, size_t size) {
     // a capture to a window system it does not need.
     if (headlessRequested())
         return tryDriver("offscreen", why, size);
+    endWatchStart();
     // The user's list, comma-separated as SDL takes it.
     if (const char *named = std::getenv("SDL_VIDEODRIVER"))
         return tryListedDrivers(

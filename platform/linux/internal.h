@@ -148,6 +148,16 @@ void sdlSoundClose();
 // with one line in why (size bytes) when none starts.
 bool startVideoDriver(char *why, size_t size);
 
+// --- end_watch.cpp -------------------------------------------------------------
+
+// Once the show is to have a display: an end signal that the show has not
+// acted on within a grace, renewed at each endWatchProgress, ends the process
+// by that signal; a display server that has stopped answering holds the show
+// where it cannot notice. Signalled is safe in a signal handler.
+void endWatchStart();
+void endWatchSignalled();
+void endWatchProgress();
+
 // --- window_watch.cpp ---------------------------------------------------------
 
 // Sets the swap interval: adaptive where offered, else every vertical blank.

@@ -37,7 +37,8 @@ static const int END_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
 
 static void onEndSignal(int signal) {
     int none = 0;
-    endSignal.compare_exchange_strong(none, signal);
+    if (endSignal.compare_exchange_strong(none, signal))
+        endWatchSignalled();
 }
 
 // A program started with 0, 1 or 2 closed would hand the number to the next
@@ -140,6 +141,7 @@ uint32_t platformTicks() {
 }
 
 void platformExit(int status) {
+    endWatchProgress();
     timingReport(name);
     if (displayWasLost())
         status = 1;
@@ -147,6 +149,7 @@ void platformExit(int status) {
     // silenced first and closed once the window is gone.
     audioSilence();
     videoClose();
+    endWatchProgress();
     audioClose();
     fontClose();
     // SDL's video would wait on a lost display server for ever.

@@ -287,6 +287,7 @@ void platformReadFrame(unsigned char *rgba) {
 }
 
 int platformEscapePressed() {
+    endWatchProgress();
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) {
