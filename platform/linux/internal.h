@@ -56,8 +56,8 @@ bool screenWindowed();
 
 // Before SDL starts on X11: Xlib's trouble (a lost server, a refused request,
 // a missing extension, a crash in GLX once the server is gone) becomes one
-// line of ours, and the show ends with status 1, at its next Escape poll or,
-// before it has a window, at once.
+// line of ours. A lost server ends the show at once with status 1; a refused
+// request at its next Escape poll, with status 1 too.
 void x11Prepare();
 
 // Remembers the window if SDL runs it on X11, and has a lost server reported

@@ -17,10 +17,12 @@
 // Xlib's own answers to trouble are a dump on stderr and exit(1), and a server
 // that dies while Mesa's GLX sets up the window can crash the process inside
 // Mesa. From before SDL opens its connection the show answers instead: a lost
-// server, an extension that is missing (SDL copes without RandR), a request
-// the server refused, and a crash while a connection of our own sees the
-// server gone, each as one line of ours.
+// server (ending the show at once), an extension that is missing (SDL copes
+// without RandR), a request the server refused (ending it at the next Escape
+// poll), and a crash while a connection of our own sees the server gone, each
+// as one line of ours.
 #include "platform/linux/internal.h"
+#include "platform/platform.h"
 
 #include <GL/gl.h>
 #include <SDL.h>
@@ -52,14 +54,13 @@ static XImage *sharedImage;
 static GC sharedGc;
 static bool attachFailed;
 
+// Xlib cannot go on past a lost connection: every request SDL would make of
+// it next is a line of Xlib's on stderr. The show ends here, through its own
+// exit, which gives back what does not need the server.
 static int onServerLost(Display *lost) {
     displayLost("lost the X server at %s", DisplayString(lost));
-    return 0;
+    platformExit(1);
 }
-
-// Returning tells Xlib not to end the process: every later call on the dead
-// connection returns at once, and the show ends at its next Escape poll.
-static void onServerLostExit(Display *, void *) {}
 
 static int onMissingExtension(Display *, _Xconst char *, _Xconst char *) {
     return 0;
@@ -81,8 +82,9 @@ static int onRefusedRequest(Display *server, XErrorEvent *error) {
     return 0;
 }
 
-// A connection of our own, never read: once the server is gone its socket
-// reads as ended, which a signal handler may ask.
+// A connection of our own, never used after it is made: once the server is
+// gone its socket reads as ended, which a signal handler may ask. Its sockets
+// close one by one as it dies, so the answer is waited for a little.
 static Display *watch;
 static char lostLine[160];
 static struct sigaction previousSegv, previousBus;
@@ -91,11 +93,17 @@ static bool serverGone() {
     if (!watch)
         return false;
     pollfd connection = {ConnectionNumber(watch), POLLIN, 0};
-    if (poll(&connection, 1, 0) != 1)
-        return false;
-    char byte;
-    return (connection.revents & (POLLHUP | POLLERR)) ||
-           recv(connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    for (int tries = 0; tries < 10; ++tries) {
+        if (poll(&connection, 1, 100) != 1)
+            continue;
+        char unread[256]; // events the server sends every client
+        ssize_t got;
+        while ((got = recv(connection.fd, unread, sizeof unread, MSG_DONTWAIT)) > 0) {
+        }
+        if (got == 0 || (connection.revents & (POLLHUP | POLLERR)))
+            return true;
+    }
+    return false;
 }
 
 // A crash is put down to the server only where the server is gone; else it
@@ -137,8 +145,6 @@ bool x11Attach(SDL_Window *sdlWindow) {
     window = info.info.x11.window;
     escapeKey = XKeysymToKeycode(display, XK_Escape);
     hadFocus = false;
-    // From here the show ends through its own exit.
-    XSetIOErrorExitHandler(display, onServerLostExit, nullptr);
     return true;
 }
 
