@@ -200,7 +200,8 @@ def case_named_drivers():
             expect_run(f"{where} {extra}", result, status, "", said)
 
 
-STARTING = r"pelmira: (lost the X server at :\d+; ending the show|cannot open the display: [^\n]+)\n"
+STARTING = (r"pelmira: (lost the X server at :\d+; ending the show|"
+            r"cannot open the display: [^\n]+)\n")
 # The desktop piece the show loses while it runs (or this many seconds into
 # its start, or stopped with SIGSTOP, whereupon the show is sent SIGTERM), the
 # status it must end with and all it says.
