@@ -15,13 +15,17 @@ if [ ! -f "$work/CMakeCache.txt" ]; then
     emcmake cmake -S . -B "$work" -DCMAKE_BUILD_TYPE=Release \
         -DPELMIRA_TESTS="${PELMIRA_WEB_TESTS:-0}" -DPELMIRA_BENCH=OFF >/dev/null
 fi
-targets=(--target pelmira)
-[ "${PELMIRA_WEB_TESTS:-0}" = 1 ] && targets+=(--target web_show_hashes)
-cmake --build "$work" -j2 "${targets[@]}"
+targets=(pelmira)
+[ "${PELMIRA_WEB_TESTS:-0}" = 1 ] && targets+=(web_show_hashes web_gl_calls)
+cmake --build "$work" -j2 --target "${targets[@]}"
 mkdir -p "$out"
 # The page is ours: emcc's own HTML output crashes in Debian's minifier at -O2.
 cp platform/web/index.html "$out/"
 cp "$work/pelmira.js" "$work/pelmira.wasm" "$out/"
+if [ "${PELMIRA_WEB_TESTS:-0}" = 1 ]; then
+    mkdir -p "$out/tests"
+    cp tests/web/gl_calls.html "$work"/tests/web/web_gl_calls.{js,wasm} "$out/tests/"
+fi
 total=0
 for f in index.html pelmira.js pelmira.wasm; do
     size=$(stat -c %s "$out/$f")

@@ -30,7 +30,8 @@ mergeInto(LibraryManager.library, {
                   GLEmulation.fogMode],
       colour: GLImmediate.clientColor.slice(),
       depth: [gl.getParameter(gl.DEPTH_FUNC), gl.getParameter(gl.DEPTH_WRITEMASK)],
-      texture: bound ? GL.textures.indexOf(bound) : 0,
+      // Our white stand-in for texture 0 is no name of GL's: 0.
+      texture: Math.max(0, GL.textures.indexOf(bound)),
     });
   },
 

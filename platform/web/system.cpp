@@ -34,6 +34,14 @@ EM_JS(void, sayOnConsole, (const char *line), {
 EM_JS(double, pageNow, (), {
     return performance.now();
 });
+
+// The first reading after the display opened is the show's start tick: the
+// page's status object keeps it for the tests, which set the clock from it.
+EM_JS(void, noteTick, (uint32_t tick), {
+    var status = Module['status'];
+    if (status && status.contextAt !== undefined && status.startTick === undefined)
+        status.startTick = tick >>> 0;
+});
 // clang-format on
 
 void platformStart(const char *programName) {
@@ -59,7 +67,9 @@ uint32_t platformTicks() {
     markTick();
     // Whole milliseconds since the page's time origin, wrapping as a 32-bit
     // counter does.
-    return static_cast<uint32_t>(static_cast<uint64_t>(pageNow()));
+    uint32_t tick = static_cast<uint32_t>(static_cast<uint64_t>(pageNow()));
+    noteTick(tick);
+    return tick;
 }
 
 void platformExit(int status) {

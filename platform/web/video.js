@@ -16,6 +16,7 @@ mergeInto(LibraryManager.library, {
     var gl = Browser.createContext(canvas, true, true,
         {antialias: false, alpha: false, depth: true, stencil: false, majorVersion: 1});
     if (!gl) return 0;
+    if (Module['status']) Module['status'].contextAt = performance.now();
     var video = pelmiraVideo;
     var listen = function(target, type, handler) {
       target.addEventListener(type, handler);
