@@ -1,10 +1,12 @@
 // The GL and GLU calls the web backend defines itself, drawn the same way on
 // Mesa (native, headless) and in the browser (tests/web/gl_calls.html), one
 // row each: tests/web_e2e.py holds the browser's pictures and values to
-// Mesa's. Prints "NAME cells R G B ..." (the mean colour of each 8x8 cell of
-// a 160x120 picture) or "NAME values ..." per row, then "end".
+// Mesa's. Prints "NAME cells R G B ..." (the mean colour of each 40x40 cell of
+// an 800x600 picture) or "NAME values ..." per row, then "end".
 #include "platform/platform.h"
 #include "visuals/primitives.h"
+#include "visuals/scenes.h"
+#include "visuals/textures.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -14,7 +16,7 @@
 
 namespace {
 
-constexpr int W = 160, H = 120, CELL = 8;
+constexpr int W = 800, H = 600, CELL = 40; // the show's own size
 GLuint texture;
 
 std::vector<unsigned char> pattern(int size) {
@@ -197,6 +199,24 @@ void showSphere() {
     printCells("show_sphere");
 }
 
+// The show's fly-in and orbit: spheres drawn with texture 0 bound, which
+// OpenGL draws untextured and the emulation alone would draw black.
+void showFrame() {
+    makeGlowTexture();
+    uploadTextures();
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_DEPTH_TEST);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+    glFogi(GL_FOG_DENSITY, 1);
+    // A scroller frame first, as the show draws one before: it leaves the
+    // state the later frames start from.
+    start();
+    drawFrame(1.0f);
+    start();
+    drawFrame(17.3f);
+    printCells("show_frame");
+}
+
 void pushPopAttrib() {
     // State pushed, then changed in every way a scene changes it, then popped:
     // the quad must come out as drawn with the pushed state.
@@ -248,6 +268,7 @@ int main() {
     std::vector<unsigned char> image = pattern(64);
     gluBuild2DMipmaps(GL_TEXTURE_2D, 4, 64, 64, GL_RGBA, GL_UNSIGNED_BYTE, image.data());
 
+    showFrame();
     vertex2s();
     texCoord2sv();
     mipmaps();
