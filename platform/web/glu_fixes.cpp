@@ -34,8 +34,9 @@ bool powerOfTwo(GLint n) {
     return n > 0 && (n & (n - 1)) == 0;
 }
 
-// Halves one or both sides; a side already 1 stays 1, its neighbour taken
-// twice, as GLU does for the last levels of a non-square chain.
+// Halves one or both sides; where a side is already 1 it stays 1 and each
+// texel is averaged with itself along it (the last levels of a non-square
+// chain; the show's images are square).
 void halve(const GLubyte *from, GLint width, GLint height, int components, GLubyte *to) {
     GLint newWidth = width > 1 ? width / 2 : 1;
     GLint newHeight = height > 1 ? height / 2 : 1;

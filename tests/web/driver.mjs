@@ -74,6 +74,10 @@ try {
       await page.screenshot({path: step.path});
       results.push(null);
       break;
+    case 'viewport':
+      await page.setViewport({width: step.width, height: step.height});
+      results.push(null);
+      break;
     case 'key':
       await page.keyboard.press(step.key);
       results.push(null);
