@@ -17,6 +17,9 @@ PELMIRA_PACKAGES=(
     # a window manager and a compositing manager, a Wayland compositor
     # and its X server, and dbus-launch, which a show must not leave running
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus openbox xcompmgr weston xwayland dbus-x11
+    # the web page: its compiler, and a browser and node for its tests (npm
+    # comes with Node where Node is not Debian's: pelmira_web_driver)
+    emscripten chromium nodejs
 )
 
 pelmira_install_missing() {
@@ -44,4 +47,17 @@ pelmira_build() {
         cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
     fi
     cmake --build "$dir" -j"$(nproc)"
+}
+
+# The web tests' browser driver (puppeteer-core), as tests/web/package-lock.json
+# pins it; nothing is done when it is there already.
+pelmira_web_driver() {
+    [ -d tests/web/node_modules/puppeteer-core ] && return 0
+    if ! command -v npm >/dev/null; then
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        $sudo flock /var/lock/pelmira-apt.lock sh -c \
+            'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends npm'
+    fi
+    (cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
 }
