@@ -95,7 +95,8 @@ class Capture(unittest.TestCase):
                              ("--lossless l.mp4", ("h264", "High 4:4:4 Predictive", "alac")),
                              # Too large a canvas for four FFV1 slices.
                              ("--fps 2 --pad 5120x4096 --lossless big.mkv", ("ffv1", None, "flac"))):
-            self.run_tool("--to 0.5 " + name)
+            # FFV1 takes its time over a frame that large.
+            self.run_tool("PELMIRA_ENCODER_TIMEOUT=600 --to 0.5 " + name)
             form, streams = probe(self.path(name.split()[-1]))
             self.assertEqual((streams["video"]["codec_name"], streams["video"].get("profile"),
                               streams["audio"]["codec_name"]), codecs, name)
@@ -341,8 +342,10 @@ class Capture(unittest.TestCase):
                             ("FAKE_ENCODER=nothing", r"is not whole \(it is empty\)"),
                             ("FAKE_ENCODER=die", "stopped taking frames: it exited with status 3"),
                             ("FAKE_ENCODER=wrap", "took nothing for 2 s"),
-                            ("FAKE_ENCODER=some FAKE_PROBE=stall", "ffprobe gave no answer for 2 s"),
-                            ("FAKE_ENCODER=some FAKE_PROBE=endless",
+                            # Time enough for the encoder to finish under load.
+                            ("PELMIRA_ENCODER_TIMEOUT=10 FAKE_ENCODER=some FAKE_PROBE=stall",
+                             "ffprobe gave no answer for 10 s"),
+                            ("PELMIRA_ENCODER_TIMEOUT=10 FAKE_ENCODER=some FAKE_PROBE=endless",
                              "ffprobe said more than a report holds")):
             self.run_tool(fault + " --to 0.2 x.mp4", 1, said,
                           env={**fake, "PELMIRA_ENCODER_TIMEOUT": "2"})
