@@ -9,36 +9,49 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 static int writeSoundtrack(const std::string &path) {
     writeWaveHeader();
     renderMusic(waveImage.samples);
-    if (!writeFileAtomically(path, &waveImage, sizeof waveImage)) {
-        if (!platformEndSignal())
-            reportCannotWrite(path, errno);
-        return STATUS_FAILED;
-    }
-    return STATUS_OK;
+    return writeFileAtomically(path, &waveImage, sizeof waveImage) ? STATUS_OK : STATUS_FAILED;
 }
 
-// Output to stdout that could not be written (a full disk, a closed pipe) is
-// a failure, not a success.
-static int finishStdout(int status) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        platformSay("write error: %s", std::strerror(errno));
+// Output to stdout that could not be written (a full disk, a closed pipe, a
+// stdout the program was started without) is a failure, not a success.
+static int finishStdout(int status, bool printed) {
+    int error = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        error = errno;
+    else if (printed && namedDescriptor("/dev/stdout") == -2)
+        error = EBADF;
+    if (error) {
+        platformSay("write error: %s", std::strerror(error));
         return STATUS_FAILED;
     }
     return status;
 }
 
 int main(int argc, char **argv) {
-    // Ctrl+C, SIGTERM and the like stop the capture, which then removes what
-    // it began and ends by the same signal.
+    // Before platformStart puts /dev/null on any it was started without.
+    noteStartingDescriptors();
+    // Ctrl+C, SIGTERM and every other signal that would end the process stop
+    // the capture, which then removes what it began and ends by the same signal.
     platformStart(CAPTURE_PROGRAM);
-    CaptureOptions options;
-    int status = parseCaptureOptions(argc, argv, &options);
-    if (status < 0)
-        status = options.soundtrack.empty() ? runCapture(options.job)
-                                            : writeSoundtrack(options.soundtrack);
-    platformExit(finishStdout(status));
+    int status = STATUS_FAILED;
+    bool printed = false; // --help or --version
+    // Out of memory unwinds through everything the capture holds, which
+    // removes its temporaries on the way.
+    try {
+        CaptureOptions options;
+        status = parseCaptureOptions(argc, argv, &options);
+        printed = status == STATUS_OK;
+        if (status < 0)
+            status = options.soundtrack.empty() ? runCapture(options.job)
+                                                : writeSoundtrack(options.soundtrack);
+    } catch (const std::bad_alloc &) {
+        platformSay("out of memory");
+        status = STATUS_FAILED;
+    }
+    platformExit(finishStdout(status, printed));
 }

@@ -2,12 +2,12 @@
 
 #include "platform/platform.h"
 #include "show/demo_main.h"
+#include "tools/child_process.h"
+#include "tools/decimal.h"
 #include "tools/picture_options.h"
 #include "tools/temp_file.h"
 
-#include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +49,8 @@ void printUsage() {
         "  NAME.mp4, NAME.mkv, NAME.webm\n"
         "                    a video with the soundtrack (needs ffmpeg)\n"
         "\n"
-        "      --fps RATE     frames per second, such as 60 (the default), 30 or 60000/1001\n"
+        "      --fps RATE     frames per second up to 1000, such as 60 (the default), 30 or\n"
+        "                     60000/1001\n"
         "      --from S       begin with the first frame at or after S seconds\n"
         "      --to S         end before the first frame at or after S seconds (default %g)\n"
         "      --at S         with NAME.png: the frame on screen at S seconds\n"
@@ -65,11 +66,13 @@ void printUsage() {
         "the first. Files are written under a temporary name beside them and renamed once\n"
         "complete, so an interrupted or failed capture leaves no partial file (only\n"
         "SIGKILL can leave a temporary behind); a device or a pipe is written in place\n"
-        "once the bytes are complete. A video is put in place only once ffprobe reads\n"
-        "back every frame.\n"
+        "once the bytes are complete, and /dev/stdout or /dev/fd/N through the\n"
+        "descriptor it names. A video is put in place only once ffprobe reads back\n"
+        "every frame.\n"
         "\n"
         "Environment: PELMIRA_ENCODER_TIMEOUT, seconds ffmpeg may take no frame or keep\n"
-        "running after the last one before the capture stops it (default 60).\n"
+        "running after the last one before the capture stops it (0.1 to 86400, default\n"
+        "60).\n"
         "\n"
         "Exit status: 0 on success, 1 on a failure or a mismatch, 2 on a bad command line.\n",
         CAPTURE_PROGRAM, (double)SHOW_LENGTH, PICTURE_USAGE);
@@ -88,10 +91,10 @@ bool endsWith(const std::string &text, const char *tail) {
 }
 
 bool parseSeconds(const char *text, double *seconds) {
-    char *end = nullptr;
-    errno = 0;
-    double value = std::strtod(text, &end);
-    if (!*text || *end || errno || !std::isfinite(value) || value < 0.0 || value > SHOW_LENGTH)
+    if (!isDecimal(text, true))
+        return false;
+    double value = std::strtod(text, nullptr);
+    if (value > SHOW_LENGTH)
         return false;
     *seconds = value;
     return true;
@@ -153,6 +156,11 @@ int settleOutput(const std::string &out, const Times &times, CaptureOptions *o) 
     } else if (endsWith(out, ".mp4") || endsWith(out, ".mkv") || endsWith(out, ".webm")) {
         if (times.at >= 0.0)
             return usageError("--at needs a .png output");
+        const char *timeout = std::getenv("PELMIRA_ENCODER_TIMEOUT");
+        double seconds;
+        if (timeout && *timeout && !parseStallSeconds(timeout, &seconds))
+            return usageError(std::string("invalid PELMIRA_ENCODER_TIMEOUT '") + timeout +
+                              "': use seconds from 0.1 to 86400");
         job.output = OUTPUT_VIDEO;
     } else {
         return usageError("cannot tell what to write to '" + out +
@@ -242,7 +250,7 @@ int parseCaptureOptions(int argc, char **argv, CaptureOptions *o) {
         case OPT_FPS:
             if (!parseFrameRate(value, &o->job.rate))
                 return usageError(std::string("invalid frame rate '") + value +
-                                  "': use a positive number such as 60 or 60000/1001");
+                                  "': use a positive number up to 1000 such as 60 or 60000/1001");
             break;
         case OPT_HASHES:
         case OPT_VERIFY:

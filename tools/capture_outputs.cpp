@@ -13,9 +13,10 @@
 #include <sys/stat.h>
 
 // A failure to write that an end signal caused is no news to the user.
-static bool reportUnlessInterrupted(const std::string &path, int error) {
+static bool reportUnlessInterrupted(const TempFile &file) {
+    int error = errno;
     if (!platformEndSignal())
-        reportCannotWrite(path, error);
+        file.report(error);
     return false;
 }
 
@@ -24,26 +25,26 @@ bool CaptureOutputs::readReference() {
         return true;
     if (!readHashes(job_.verify, &reference_))
         return false;
-    std::string mismatch = settingsMismatch(reference_, job_.format, job_.verify);
+    std::string mismatch = settingsMismatch(reference_, job_.rate, job_.format, job_.verify);
     if (!mismatch.empty())
         platformSay("%s", mismatch.c_str());
     return mismatch.empty();
 }
 
 bool CaptureOutputs::claim() {
-    if (job_.output == OUTPUT_VIDEO &&
-        (!video_.create(job_.path) || !sound_.create(job_.path, ".wav")))
-        return reportUnlessInterrupted(job_.path, errno);
+    if (job_.output == OUTPUT_VIDEO && !video_.create(job_.path))
+        return reportUnlessInterrupted(video_);
+    if (job_.output == OUTPUT_VIDEO && !sound_.create(job_.path, ".wav"))
+        return reportUnlessInterrupted(sound_);
     if (job_.output == OUTPUT_PNG && !png_.create(job_.path))
-        return reportUnlessInterrupted(job_.path, errno);
+        return reportUnlessInterrupted(png_);
     if (job_.output == OUTPUT_PNG_SEQUENCE) {
-        std::string first = frameName(job_.path, job_.first);
         TempFile probe;
-        if (!probe.create(first))
-            return reportUnlessInterrupted(first, errno);
+        if (!probe.create(frameName(job_.path, job_.first)))
+            return reportUnlessInterrupted(probe);
     }
     if (!job_.hashes.empty() && !hashes_.create(job_.hashes))
-        return reportUnlessInterrupted(job_.hashes, errno);
+        return reportUnlessInterrupted(hashes_);
     return true;
 }
 
@@ -67,8 +68,8 @@ bool CaptureOutputs::begin(const void *waveImage, size_t waveSize) {
         blackYuv420(f, converted_.data());
     else if (pipe_ == PIPE_YUV444)
         blackYuv444(f, converted_.data());
-    if (!writeAll(sound_.fd(), waveImage, waveSize))
-        return reportUnlessInterrupted(job_.path, errno);
+    if (!sound_.write(waveImage, waveSize))
+        return reportUnlessInterrupted(sound_);
     long frames = end_ - job_.first;
     EncoderJob encode = {job_.path,
                          video_.path(),
@@ -105,13 +106,10 @@ bool CaptureOutputs::matchesReference(long number, const std::string &t, uint64_
 bool CaptureOutputs::writePng(const std::string &path, const unsigned char *pixels) {
     encodePng(&pngBytes_, pixels, job_.format.canvasWidth, job_.format.canvasHeight, 1);
     pngWritten_ += (long long)pngBytes_.size();
-    if (job_.output == OUTPUT_PNG) {
-        return writeAll(png_.fd(), pngBytes_.data(), pngBytes_.size()) ||
-               reportUnlessInterrupted(path, errno);
-    }
+    if (job_.output == OUTPUT_PNG)
+        return png_.write(pngBytes_.data(), pngBytes_.size()) || reportUnlessInterrupted(png_);
     // A sequence is thousands of files: they are renamed complete, not synced.
-    return writeFileAtomically(path, pngBytes_.data(), pngBytes_.size(), false) ||
-           reportUnlessInterrupted(path, errno);
+    return writeFileAtomically(path, pngBytes_.data(), pngBytes_.size(), false);
 }
 
 // The picture goes to the encoder without its canvas: the converters write it
@@ -173,12 +171,15 @@ bool CaptureOutputs::finishVideo() {
     bool withSound = frameTick(job_.first, job_.rate) < 1000.0 * SAMPLE_COUNT / SAMPLE_RATE;
     std::string why = checkVideo(video_.path(), end_ - job_.first, withSound);
     if (!why.empty()) {
+        // ffprobe's own failures say nothing of the video.
         if (!platformEndSignal())
-            platformSay("ffmpeg's video for '%s' is not whole (%s); nothing was written",
+            platformSay(why.compare(0, 8, "ffprobe ") == 0
+                            ? "cannot check ffmpeg's video for '%s': %s; nothing was written"
+                            : "ffmpeg's video for '%s' is not whole (%s); nothing was written",
                         job_.path.c_str(), why.c_str());
         return false;
     }
-    return video_.commit(false) || reportUnlessInterrupted(job_.path, errno);
+    return video_.commit(false) || reportUnlessInterrupted(video_);
 }
 
 bool CaptureOutputs::commit() {
@@ -190,10 +191,10 @@ bool CaptureOutputs::commit() {
     if (job_.output == OUTPUT_VIDEO && !finishVideo())
         return false;
     if (job_.output == OUTPUT_PNG && !png_.commit(true))
-        return reportUnlessInterrupted(job_.path, errno);
+        return reportUnlessInterrupted(png_);
     if (!job_.hashes.empty() &&
-        !(writeAll(hashes_.fd(), hashLines_.data(), hashLines_.size()) && hashes_.commit(true)))
-        return reportUnlessInterrupted(job_.hashes, errno);
+        !(hashes_.write(hashLines_.data(), hashLines_.size()) && hashes_.commit(true)))
+        return reportUnlessInterrupted(hashes_);
     if (!job_.verify.empty()) {
         const long frames = end_ - job_.first;
         if (reference_.sound.empty())

@@ -31,7 +31,7 @@ bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer, Progress
     long k = 0;
     for (; k < end && !platformEndSignal(); ++k) {
         if (k < job.first) {
-            for (int j = 0; j < n; ++j) {
+            for (int j = 0; j < n && !platformEndSignal(); ++j) {
                 demoFrame(frameTick(k * n + j, drawn));
                 // Nothing reads these frames back, and llvmpipe would queue them unbounded.
                 glFinish();
@@ -42,7 +42,9 @@ bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer, Progress
         CapturedFrame *frame = writer.acquire();
         if (!frame)
             break;
-        for (int j = 0; j < n; ++j) {
+        // A frame of many large subframes takes seconds: an end signal is
+        // looked for before each.
+        for (int j = 0; j < n && !platformEndSignal(); ++j) {
             demoFrame(frameTick(k * n + j, drawn));
             if (j == 0)
                 frame->t = demoClock.t;
@@ -50,6 +52,8 @@ bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer, Progress
             if (n > 1)
                 average.add(subframe.data());
         }
+        if (platformEndSignal())
+            break;
         if (n > 1)
             average.mean(frame->pixels.data());
         frame->number = k;

@@ -1,7 +1,9 @@
 #include "tools/child_process.h"
 
 #include "platform/platform.h"
+#include "tools/decimal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -26,17 +28,52 @@ static const int POLL_MS = 100;
 // that the status it reports is its own.
 static const int EXIT_GRACE_MS = 2000;
 
-double childStallSeconds() {
-    const char *text = std::getenv("PELMIRA_ENCODER_TIMEOUT");
-    char *end = nullptr;
-    double seconds = text ? std::strtod(text, &end) : 0.0;
-    return text && *text && !*end && seconds > 0.0 ? seconds : 60.0;
+// Longest gap between two looks at a child that counts as waiting on it:
+// one far longer means this process was stopped in between.
+static const Clock::duration MAX_GAP = std::chrono::milliseconds(5 * POLL_MS);
+
+bool parseStallSeconds(const char *text, double *seconds) {
+    if (!text || !isDecimal(text, true))
+        return false;
+    double value = std::strtod(text, nullptr);
+    if (value < MIN_STALL_SECONDS || value > MAX_STALL_SECONDS)
+        return false;
+    *seconds = value;
+    return true;
 }
 
-static Clock::time_point stallDeadline() {
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double>(childStallSeconds()));
+double childStallSeconds() {
+    double seconds = 60.0;
+    parseStallSeconds(std::getenv("PELMIRA_ENCODER_TIMEOUT"), &seconds);
+    return seconds;
 }
+
+namespace {
+
+// The time waited on a child since its last progress, less the time this
+// process spent stopped.
+class StallTimer {
+  public:
+    void progress() {
+        waited_ = Clock::duration::zero();
+        last_ = Clock::now();
+    }
+    // Counts the time since the last look; true once it adds up to the stall time.
+    bool stalled() {
+        Clock::time_point now = Clock::now();
+        waited_ += std::min(now - last_, MAX_GAP);
+        last_ = now;
+        return waited_ > limit_;
+    }
+
+  private:
+    Clock::duration limit_ = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(childStallSeconds()));
+    Clock::duration waited_ = Clock::duration::zero();
+    Clock::time_point last_ = Clock::now();
+};
+
+} // namespace
 
 bool ChildProcess::start(const std::vector<std::string> &arguments, bool input, bool captureOutput,
                          int niceness) {
@@ -65,7 +102,10 @@ bool ChildProcess::start(const std::vector<std::string> &arguments, bool input, 
     sigemptyset(&none);
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // A group of its own, so that whatever it starts ends with it.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                                              POSIX_SPAWN_SETPGROUP);
     std::vector<char *> argv;
     for (const std::string &a : arguments)
         argv.push_back(const_cast<char *>(a.c_str()));
@@ -97,13 +137,13 @@ bool ChildProcess::start(const std::vector<std::string> &arguments, bool input, 
 
 bool ChildProcess::write(const void *data, size_t size) {
     const char *p = static_cast<const char *>(data);
-    Clock::time_point deadline = stallDeadline();
+    StallTimer timer;
     while (size > 0) {
         ssize_t n = input_ >= 0 ? ::write(input_, p, size) : -1;
         if (n > 0) {
             p += n;
             size -= (size_t)n;
-            deadline = stallDeadline();
+            timer.progress();
             continue;
         }
         if (input_ < 0 || (errno != EAGAIN && errno != EINTR)) {
@@ -114,7 +154,7 @@ bool ChildProcess::write(const void *data, size_t size) {
         }
         pollfd ready = {input_, POLLOUT, 0};
         poll(&ready, 1, POLL_MS);
-        if (platformEndSignal() || Clock::now() > deadline) {
+        if (platformEndSignal() || timer.stalled()) {
             int error = platformEndSignal() ? EINTR : ETIMEDOUT;
             abandon();
             errno = error;
@@ -128,7 +168,7 @@ bool ChildProcess::wait(std::string *output) {
     if (input_ >= 0)
         close(input_);
     input_ = -1;
-    Clock::time_point deadline = stallDeadline();
+    StallTimer timer;
     while (pid_ >= 0 || output_ >= 0) {
         pollfd ready = {output_, POLLIN, 0};
         poll(&ready, output_ >= 0 ? 1 : 0, output_ >= 0 ? POLL_MS : POLL_MS / 5);
@@ -139,7 +179,9 @@ bool ChildProcess::wait(std::string *output) {
                 break;
             if (output)
                 output->append(buffer, (size_t)n);
-            deadline = stallDeadline();
+            timer.progress();
+            if (output && output->size() > MAX_CHILD_OUTPUT)
+                break;
         }
         if (output_ >= 0 && n == 0) {
             close(output_);
@@ -147,8 +189,9 @@ bool ChildProcess::wait(std::string *output) {
         }
         if (pid_ >= 0)
             reap(false);
-        if (platformEndSignal() || Clock::now() > deadline) {
-            int error = platformEndSignal() ? EINTR : ETIMEDOUT;
+        bool tooLong = output && output->size() > MAX_CHILD_OUTPUT;
+        if (platformEndSignal() || tooLong || timer.stalled()) {
+            int error = platformEndSignal() ? EINTR : tooLong ? EMSGSIZE : ETIMEDOUT;
             abandon();
             errno = error;
             return false;
@@ -158,12 +201,18 @@ bool ChildProcess::wait(std::string *output) {
 }
 
 bool ChildProcess::reap(bool block) {
-    int status = 0;
-    pid_t got;
-    while ((got = waitpid(pid_, &status, block ? 0 : WNOHANG)) < 0 && errno == EINTR) {
+    siginfo_t ended = {};
+    // Seen to have ended but not reaped yet, the child still holds its group's
+    // number, so the kill reaches only what it left running.
+    while (waitid(P_PID, (id_t)pid_, &ended, WEXITED | WNOWAIT | (block ? 0 : WNOHANG)) < 0 &&
+           errno == EINTR) {
     }
-    if (got != pid_)
+    if (ended.si_pid != pid_)
         return false;
+    kill(-pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
     status_ = status;
     pid_ = -1;
     return true;
@@ -189,7 +238,7 @@ void ChildProcess::stop(int graceMs) {
     for (int waited = 0; pid_ >= 0 && !reap(false) && waited < graceMs; waited += POLL_MS / 5)
         poll(nullptr, 0, POLL_MS / 5);
     if (pid_ >= 0) {
-        kill(pid_, SIGKILL);
+        kill(-pid_, SIGKILL);
         reap(true);
     }
 }

@@ -1,8 +1,10 @@
-// A helper program run as a child process (ffmpeg, ffprobe). Every wait on it
-// wakes for the end signals and gives up once the child has made no progress
-// for the stall time, so neither a stuck child nor Ctrl+C can hang the
-// capture; whatever way the object goes, its child is killed if still running
-// and always reaped.
+// A helper program run as a child process (ffmpeg, ffprobe), in a process
+// group of its own. Every wait on it wakes for the end signals and gives up
+// once the child has made no progress for the stall time, so neither a stuck
+// child nor Ctrl+C can hang the capture; time this process spends stopped
+// (Ctrl+Z) is no stall of the child's. Whatever way the object goes, the
+// child's whole group is killed if still running (a wrapper script's
+// children too) and the child always reaped.
 #pragma once
 
 #include <string>
@@ -12,6 +14,15 @@
 // Seconds a child may take nothing we write, or keep running once it has all
 // of it, before it counts as stalled: PELMIRA_ENCODER_TIMEOUT, else 60.
 double childStallSeconds();
+
+// The limits PELMIRA_ENCODER_TIMEOUT is held to.
+constexpr double MIN_STALL_SECONDS = 0.1, MAX_STALL_SECONDS = 86400;
+
+// Parses a stall time: a decimal number of seconds within the limits.
+bool parseStallSeconds(const char *text, double *seconds);
+
+// The most a child's report may be: ffprobe's is a few lines.
+constexpr size_t MAX_CHILD_OUTPUT = 1 << 16;
 
 class ChildProcess {
   public:
@@ -34,7 +45,8 @@ class ChildProcess {
 
     // Closes its stdin, collects its stdout into output and waits for it to
     // end; true if it exited with status 0. On an end signal or a stall the
-    // child is killed first (errno EINTR or ETIMEDOUT).
+    // child is killed first (errno EINTR or ETIMEDOUT), and so it is once it
+    // has written more than MAX_CHILD_OUTPUT bytes (EMSGSIZE).
     bool wait(std::string *output = nullptr);
 
     // How the child ended: "exited with status 1", "was killed by signal 9".

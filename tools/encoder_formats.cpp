@@ -17,6 +17,16 @@ void addColourTags(std::vector<std::string> *args, FramePipe pipe) {
                                "-color_trc", "iec61966-2-1"});
 }
 
+// FFV1 holds each slice of an RGB frame to 2^27 bytes of its working form (9
+// bits by 3 planes a pixel), in v rows of h = v to 2v - 1 slices: four
+// slices up to about 4.9 megapixels, then as few more as that takes.
+int ffv1Slices(int width, int height) {
+    for (int v = 2;; ++v)
+        for (int h = v; h < 2 * v; ++h)
+            if ((long long)((width + h - 1) / h) * ((height + v - 1) / v) * 9 * 3 <= 8LL << 24)
+                return h * v;
+}
+
 } // namespace
 
 FramePipe encoderPipe(const std::string &output, const VideoQuality &quality) {
@@ -59,8 +69,9 @@ std::vector<std::string> codecArguments(const EncoderJob &job) {
     if (job.quality.lossless && ext == "mkv")
         // Intra only, in slices that encode in parallel and carry checksums:
         // the usual form for keeping video.
-        args = {"-c:v",    "ffv1", "-level",    "3", "-g",   "1",
-                "-slices", "4",    "-slicecrc", "1", "-c:a", "flac"};
+        args = {"-c:v",      "ffv1", "-level",  "3",
+                "-g",        "1",    "-slices", std::to_string(ffv1Slices(job.width, job.height)),
+                "-slicecrc", "1",    "-c:a",    "flac"};
     else if (job.quality.lossless)
         args = {"-c:v", "libx264", "-preset", "ultrafast", "-qp", "0", "-c:a", "alac"};
     else

@@ -1,43 +1,44 @@
 #include "tools/frame_clock.h"
 
-#include <cerrno>
+#include "tools/decimal.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+// A whole number of at most seven digits.
+static bool parseWhole(const std::string &text, long *value) {
+    if (text.size() > 7 || !isDecimal(text.c_str(), false))
+        return false;
+    *value = std::stol(text);
+    return true;
+}
 
 bool parseFrameRate(const char *text, FrameRate *rate) {
-    if (!text || !*text)
+    if (!text)
         return false;
     const char *slash = std::strchr(text, '/');
-    char *end = nullptr;
-    errno = 0;
-    if (slash) {
-        long num = std::strtol(text, &end, 10);
-        if (end != slash || errno)
-            return false;
-        long den = std::strtol(slash + 1, &end, 10);
-        if (*end || errno || end == slash + 1 || num <= 0 || den <= 0 || num > 1000000 ||
-            den > 1000000)
+    long num = 0, den = 1;
+    if (slash ? parseWhole(std::string(text, slash), &num) && parseWhole(slash + 1, &den)
+              : parseWhole(text, &num)) {
+        // One limit for every form: above it two frames would share a
+        // millisecond of the show's clock.
+        if (num <= 0 || den <= 0 || num > MAX_FRAME_RATE * den)
             return false;
         *rate = {num, den};
         return true;
     }
-    long whole = std::strtol(text, &end, 10);
-    if (*end == '\0' && !errno) {
-        if (whole <= 0 || whole > 1000)
-            return false;
-        *rate = {whole, 1};
-        return true;
-    }
-    errno = 0;
-    double value = std::strtod(text, &end);
-    if (*end || errno || !(value > 0.0) || value > 1000.0)
+    if (slash || !isDecimal(text, true))
+        return false;
+    double value = std::strtod(text, nullptr);
+    if (!(value > 0.0) || value > MAX_FRAME_RATE)
         return false;
     // Decimal rates are taken to a thousandth of a frame per second.
-    long num = std::lround(value * 1000.0);
-    if (num <= 0)
+    long thousandths = std::lround(value * 1000.0);
+    if (thousandths <= 0)
         return false;
-    *rate = {num, 1000};
+    *rate = {thousandths, 1000};
     return true;
 }
 

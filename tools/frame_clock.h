@@ -9,7 +9,11 @@ struct FrameRate {
     long den;
 };
 
-// Parses "60", "60000/1001" or "29.97"; false for anything else, zero or negative.
+// The most frames a second: the show's clock counts whole milliseconds.
+constexpr long MAX_FRAME_RATE = 1000;
+
+// Parses "60", "60000/1001" or "29.97"; false for anything else, zero,
+// negative or above MAX_FRAME_RATE.
 bool parseFrameRate(const char *text, FrameRate *rate);
 
 // Milliseconds from the start tick at which frame k is drawn: k * 1000 / rate,

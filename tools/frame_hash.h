@@ -31,21 +31,25 @@ struct HashRecord {
 };
 
 struct HashList {
+    FrameRate rate = {0, 0};                     // from the first line; 0/0 if it has none
     std::string sound;                           // hash of the wave image, as text
     std::map<std::string, std::string> settings; // "size", "pad", "subframes" as written
     std::map<long, HashRecord> frames;
 };
 
-// Reads a hash file; on failure says why in one line and returns false.
+// Reads a hash file, which may be a pipe or a device; on failure says why in
+// one line and returns false (silently on an end signal). Whatever path
+// names, no more than a hash file's worth of it is read.
 bool readHashes(const std::string &path, HashList *list);
 
 // The first lines of a hash file made at rate in format, with the
 // soundtrack's hash.
 std::string hashFileHeader(FrameRate rate, const FrameFormat &format, const std::string &soundHash);
 
-// How the settings a hash file records (absent: the defaults) differ from
-// format's, as one sentence naming the file; "" if they do not.
-std::string settingsMismatch(const HashList &list, const FrameFormat &format,
+// How the rate and settings a hash file records (absent: the defaults)
+// differ from rate and format, as one sentence naming the file; "" if they
+// do not.
+std::string settingsMismatch(const HashList &list, FrameRate rate, const FrameFormat &format,
                              const std::string &path);
 
 // One frame's line.

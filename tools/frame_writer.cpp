@@ -1,5 +1,8 @@
 #include "tools/frame_writer.h"
 
+#include "platform/platform.h"
+
+#include <new>
 #include <sys/resource.h>
 #include <system_error>
 #include <unistd.h>
@@ -58,7 +61,12 @@ void FrameWriter::run() {
             if (filled_ == 0)
                 return;
         }
-        bool ok = take_(slots_[current]);
+        bool ok = false;
+        try {
+            ok = take_(slots_[current]);
+        } catch (const std::bad_alloc &) {
+            platformSay("out of memory");
+        }
         current = (current + 1) % SLOTS;
         std::lock_guard<std::mutex> hold(lock_);
         --filled_;

@@ -1,5 +1,6 @@
 #include "tools/picture_options.h"
 
+#include "tools/decimal.h"
 #include "tools/encoder.h"
 
 #include <cstdlib>
@@ -20,9 +21,10 @@ const char PICTURE_USAGE[] =
 namespace {
 
 bool parseCount(const char *text, int low, int high, int *value) {
-    char *end = nullptr;
-    long n = std::strtol(text, &end, 10);
-    if (!*text || *end || n < low || n > high)
+    if (std::strlen(text) > 3 || !isDecimal(text, false))
+        return false;
+    long n = std::strtol(text, nullptr, 10);
+    if (n < low || n > high)
         return false;
     *value = (int)n;
     return true;

@@ -2,12 +2,14 @@
 
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #include <vector>
 
@@ -21,15 +23,8 @@ const mode_t processUmask = [] {
     return mask;
 }();
 
-std::string folderOf(const std::string &path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string baseOf(const std::string &path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+// How often a wait on a pipe looks at the end signals.
+const int POLL_MS = 100;
 
 // Where the bytes for a device or a pipe wait until they are complete.
 std::string scratchFolder() {
@@ -45,32 +40,92 @@ std::string tempName(const std::string &base, const char *suffix) {
     return "." + base.substr(0, room) + tail;
 }
 
+// Opens target to write in place, as a plain write would, truncated; for a
+// pipe that waits for a reader, but not past an end signal.
+int openInPlace(const std::string &target) {
+    for (;;) {
+        int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+        struct stat st;
+        if (fd >= 0 || errno != ENXIO || stat(target.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode))
+            return fd;
+        if (platformEndSignal()) {
+            errno = EINTR;
+            return -1;
+        }
+        poll(nullptr, 0, POLL_MS);
+    }
+}
+
+// writeAll for a pipe, device or socket whose reader may be slow or never
+// read: a piece at a time, each once poll says it fits (a pipe takes
+// PIPE_BUF bytes whole once it has room), so that no write blocks past an
+// end signal. The descriptor may be the caller's, which must stay blocking.
+bool writeWatching(int fd, const void *data, size_t size) {
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        if (platformEndSignal()) {
+            errno = EINTR;
+            return false;
+        }
+        pollfd ready = {fd, POLLOUT, 0};
+        int found = poll(&ready, 1, POLL_MS);
+        if (found < 0 && errno != EINTR)
+            return false;
+        if (found <= 0)
+            continue;
+        ssize_t n = ::write(fd, p, std::min(size, (size_t)PIPE_BUF));
+        if (n < 0 && errno != EINTR && errno != EAGAIN)
+            return false;
+        if (n > 0) {
+            p += n;
+            size -= (size_t)n;
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+bool TempFile::fail(bool scratch) {
+    int error = errno;
+    scratchFailed_ = scratch;
+    errno = error;
+    return false;
+}
 
 bool TempFile::create(const std::string &target, const char *suffix) {
     discard();
     inPlace_ = replacing_ = false;
-    target_ = target;
+    name_ = target_ = target;
+    descriptor_ = namedDescriptor(target);
     struct stat st, link;
-    if (stat(target.c_str(), &st) == 0) {
+    if (descriptor_ != -1) {
+        // Written through as it is: opened for writing, whatever it is.
+        int flags = descriptor_ >= 0 ? fcntl(descriptor_, F_GETFL) : -1;
+        if (flags == -1 || (flags & O_ACCMODE) == O_RDONLY) {
+            errno = EBADF;
+            return fail(false);
+        }
+        inPlace_ = true;
+    } else if (stat(target.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
             errno = EISDIR;
-            return false;
+            return fail(false);
         }
         inPlace_ = !S_ISREG(st.st_mode);
         replacing_ = !inPlace_;
         old_ = st;
         if (inPlace_ && access(target.c_str(), W_OK) != 0)
-            return false;
+            return fail(false);
         if (replacing_ && lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
             char *real = realpath(target.c_str(), nullptr);
             if (!real)
-                return false;
+                return fail(false);
             target_ = real;
             std::free(real);
         }
     } else if (errno != ENOENT) {
-        return false;
+        return fail(false);
     } else if (lstat(target.c_str(), &link) == 0) {
         inPlace_ = true; // a link to nothing yet: written through, as a plain write would
     }
@@ -82,15 +137,19 @@ bool TempFile::create(const std::string &target, const char *suffix) {
     // so a strict umask cannot lock the encoder out of its own output.
     int fd = mkostemps(name.data(), (int)std::strlen(suffix), O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return fail(inPlace_);
     fchmod(fd, 0600); // the umask has taken its share of mkostemps' 0600
     fd_ = fd;
     temp_ = name.data();
     return true;
 }
 
+bool TempFile::write(const void *data, size_t size) {
+    return writeAll(fd_, data, size) || fail(inPlace_);
+}
+
 bool TempFile::commitInPlace() {
-    int out = open(target_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    int out = descriptor_ >= 0 ? descriptor_ : openInPlace(target_);
     if (out < 0)
         return false;
     char buffer[1 << 16];
@@ -103,10 +162,10 @@ bool TempFile::commitInPlace() {
             ok = n == 0;
             break;
         }
-        ok = writeAll(out, buffer, (size_t)n);
+        ok = writeWatching(out, buffer, (size_t)n);
     }
     int error = errno;
-    if (close(out) != 0 && ok) {
+    if (out != descriptor_ && close(out) != 0 && ok) {
         ok = false;
         error = errno;
     }
@@ -115,6 +174,7 @@ bool TempFile::commitInPlace() {
 }
 
 bool TempFile::commit(bool sync) {
+    scratchFailed_ = false;
     if (fd_ < 0) {
         errno = EBADF;
         return false;
@@ -160,28 +220,20 @@ void TempFile::discard() {
     temp_.clear();
 }
 
-// The absolute name a path will have, its folder's links resolved.
-static std::string absoluteName(const std::string &path) {
-    std::string folder = folderOf(path);
-    char *real = realpath(folder.empty() ? "." : folder.c_str(), nullptr);
-    if (!real)
-        return path;
-    std::string name = std::string(real) + "/" + baseOf(path);
-    std::free(real);
-    return name;
-}
-
-bool sameFile(const std::string &a, const std::string &b) {
-    struct stat sa, sb;
-    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0)
-        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    return absoluteName(a) == absoluteName(b);
+void TempFile::report(int error) const {
+    if (!scratchFailed_) {
+        reportCannotWrite(name_, error);
+        return;
+    }
+    std::string folder = scratchFolder();
+    platformSay("cannot write the bytes for '%s' to TMPDIR's '%s': %s", name_.c_str(),
+                folder.substr(0, folder.size() - 1).c_str(), std::strerror(error));
 }
 
 bool writeAll(int fd, const void *data, size_t size) {
     const unsigned char *p = static_cast<const unsigned char *>(data);
     while (size > 0) {
-        ssize_t written = write(fd, p, size);
+        ssize_t written = ::write(fd, p, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -195,15 +247,12 @@ bool writeAll(int fd, const void *data, size_t size) {
 
 bool writeFileAtomically(const std::string &path, const void *data, size_t size, bool sync) {
     TempFile file;
-    if (!file.create(path))
-        return false;
-    if (!writeAll(file.fd(), data, size)) {
-        int error = errno;
-        file.discard();
-        errno = error;
-        return false;
-    }
-    return file.commit(sync);
+    if (file.create(path) && file.write(data, size) && file.commit(sync))
+        return true;
+    int error = errno;
+    if (!platformEndSignal())
+        file.report(error);
+    return false;
 }
 
 void reportCannotWrite(const std::string &path, int error) {

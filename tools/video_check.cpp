@@ -4,6 +4,7 @@
 #include "tools/encoder.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -20,8 +21,17 @@ std::string checkVideo(const std::string &path, long frames, bool withSound) {
                       "stream=codec_type,nb_read_packets", "-of", "csv=p=0", fileArgument(path)},
                      false, true))
         return std::string("cannot start ffprobe: ") + std::strerror(errno);
-    if (!probe.wait(&report))
-        return errno == EINTR ? "interrupted" : "ffprobe cannot read it: it " + probe.endText();
+    if (!probe.wait(&report)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%g", childStallSeconds());
+        if (errno == EINTR)
+            return "interrupted";
+        if (errno == ETIMEDOUT)
+            return std::string("ffprobe gave no answer for ") + text + " s; stopped it";
+        if (errno == EMSGSIZE)
+            return "ffprobe said more than a report holds; stopped it";
+        return "ffprobe cannot read it: it " + probe.endText();
+    }
     long videoPackets = -1;
     bool sound = false;
     std::istringstream lines(report);

@@ -29,16 +29,40 @@ static std::atomic<int> endSignal{0};
 static std::atomic<bool> displayGone{false};
 static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
 
-// The signals whose default action ends the process and that a user or the
-// system sends to ask for an end. SIGPIPE is ignored instead: a closed reader
-// shows as a failed write, which is reported.
-static const int END_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
-                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+// Every signal whose default action ends the process, real-time ones
+// included. SIGPIPE is ignored instead: a closed reader shows as a failed
+// write, which is reported.
+static const int END_SIGNALS[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+                                  SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR,  SIGSTKFLT,
+                                  SIGILL,    SIGTRAP, SIGABRT, SIGBUS,  SIGFPE,  SIGSEGV, SIGSYS};
+// Sent by someone else, these too ask for an end; raised by a fault of our
+// own (or by abort) they keep the handling they had, the default or a
+// sanitizer's report, since the program cannot go on to a clean end.
+static const int FAULT_SIGNALS[] = {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS};
+static struct sigaction previousAction[NSIG];
 
-static void onEndSignal(int signal) {
+static void onEndSignal(int signal, siginfo_t *info, void *) {
+    for (int fault : FAULT_SIGNALS) {
+        if (signal != fault || (info->si_code <= 0 && info->si_pid != getpid()))
+            continue;
+        sigaction(signal, &previousAction[signal], nullptr);
+        // A faulting instruction faults again on return; anything else is
+        // raised again, to be delivered on return.
+        if (info->si_code <= 0 || signal == SIGTRAP || signal == SIGSYS)
+            raise(signal);
+        return;
+    }
     int none = 0;
     if (endSignal.compare_exchange_strong(none, signal))
         endWatchSignalled();
+}
+
+static void catchEndSignal(int signal, const struct sigaction &action) {
+    // One that was ignored when we were started (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &previousAction[signal]) == 0 &&
+        previousAction[signal].sa_handler == SIG_IGN)
+        return;
+    sigaction(signal, &action, nullptr);
 }
 
 // A program started with 0, 1 or 2 closed would hand the number to the next
@@ -78,16 +102,13 @@ void platformStart(const char *programName) {
     keepSessionBusFromStarting();
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = onEndSignal;
+    action.sa_sigaction = onEndSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : END_SIGNALS) {
-        // One that was ignored when we were started (nohup) stays ignored.
-        struct sigaction previous;
-        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
-            continue;
-        sigaction(signal, &action, nullptr);
-    }
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
+    for (int signal : END_SIGNALS)
+        catchEndSignal(signal, action);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        catchEndSignal(signal, action);
     std::signal(SIGPIPE, SIG_IGN);
 }
 
