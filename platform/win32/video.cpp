@@ -26,6 +26,8 @@ static GLuint frameBuffer;
 static GLuint renderBuffers[2];
 static int frameWidth;
 static int frameHeight;
+static int headlessWidth; // 0: the size the show asks for
+static int headlessHeight;
 static char errorText[320];
 
 static PFNGLGENFRAMEBUFFERSPROC genFramebuffers;
@@ -118,8 +120,40 @@ static void setSwapInterval() {
         swapInterval(1);
 }
 
-static void fitRect(int dstWidth, int dstHeight, int rect[4]);
-static void videoClose();
+// The rectangle, in a dstWidth x dstHeight surface, that the picture fills
+// when scaled to fit without changing its shape and centred: {x, y, width,
+// height}, origin bottom left.
+static void fitRect(int dstWidth, int dstHeight, int rect[4]) {
+    long long w, h;
+    if ((long long)dstWidth * frameHeight <= (long long)dstHeight * frameWidth) {
+        w = dstWidth;
+        h = ((long long)dstWidth * frameHeight * 2 + frameWidth) / (2LL * frameWidth);
+    } else {
+        h = dstHeight;
+        w = ((long long)dstHeight * frameWidth * 2 + frameHeight) / (2LL * frameHeight);
+    }
+    rect[0] = (int)((dstWidth - w) / 2);
+    rect[1] = (int)((dstHeight - h) / 2);
+    rect[2] = (int)w;
+    rect[3] = (int)h;
+}
+
+// Gives back what a failed open made.
+static void closeAfterFailure() {
+    if (context) {
+        glFinish();
+        wglMakeCurrent(nullptr, nullptr);
+        wglDeleteContext(context);
+    }
+    if (deviceContext)
+        ReleaseDC(window, deviceContext);
+    if (window)
+        DestroyWindow(window);
+    context = nullptr;
+    deviceContext = nullptr;
+    window = nullptr;
+    frameBuffer = 0;
+}
 
 // Without a framebuffer of its own, the picture goes straight to the fitted
 // part of the window.
@@ -148,7 +182,7 @@ bool platformOpenDisplay(int width, int height) {
     format.cDepthBits = 16; // for drawing straight into the window
     int chosen = ChoosePixelFormat(deviceContext, &format);
     if (!chosen || !SetPixelFormat(deviceContext, chosen, &format))
-        return fail("no OpenGL pixel format", GetLastError()), videoClose(), false;
+        return fail("no OpenGL pixel format", GetLastError()), closeAfterFailure(), false;
     if (!headlessRequested()) {
         ShowWindow(window, SW_SHOW);
         SetForegroundWindow(window);
@@ -156,11 +190,12 @@ bool platformOpenDisplay(int width, int height) {
     }
     context = wglCreateContext(deviceContext);
     if (!context || !wglMakeCurrent(deviceContext, context))
-        return fail("no OpenGL context", GetLastError()), videoClose(), false;
-    frameWidth = width;
-    frameHeight = height;
-    if (loadFrameBufferCalls() && createFrameBuffer(width, height))
-        glViewport(0, 0, width, height);
+        return fail("no OpenGL context", GetLastError()), closeAfterFailure(), false;
+    bool resized = headlessRequested() && headlessWidth > 0 && headlessHeight > 0;
+    frameWidth = resized ? headlessWidth : width;
+    frameHeight = resized ? headlessHeight : height;
+    if (loadFrameBufferCalls() && createFrameBuffer(frameWidth, frameHeight))
+        glViewport(0, 0, frameWidth, frameHeight);
     else
         fitViewport();
     setSwapInterval();
@@ -168,42 +203,9 @@ bool platformOpenDisplay(int width, int height) {
     return true;
 }
 
-void platformSetHeadlessSize(int, int) {
-    // The capture tool is not built for Windows: its picture size has no use.
-}
-
-static void videoClose() {
-    if (context) {
-        glFinish();
-        wglMakeCurrent(nullptr, nullptr);
-        wglDeleteContext(context);
-    }
-    if (deviceContext)
-        ReleaseDC(window, deviceContext);
-    if (window)
-        DestroyWindow(window);
-    context = nullptr;
-    deviceContext = nullptr;
-    window = nullptr;
-    frameBuffer = 0;
-}
-
-// The rectangle, in a dstWidth x dstHeight surface, that the picture fills
-// when scaled to fit without changing its shape and centred: {x, y, width,
-// height}, origin bottom left.
-static void fitRect(int dstWidth, int dstHeight, int rect[4]) {
-    long long w, h;
-    if ((long long)dstWidth * frameHeight <= (long long)dstHeight * frameWidth) {
-        w = dstWidth;
-        h = ((long long)dstWidth * frameHeight * 2 + frameWidth) / (2LL * frameWidth);
-    } else {
-        h = dstHeight;
-        w = ((long long)dstHeight * frameWidth * 2 + frameHeight) / (2LL * frameHeight);
-    }
-    rect[0] = (int)((dstWidth - w) / 2);
-    rect[1] = (int)((dstHeight - h) / 2);
-    rect[2] = (int)w;
-    rect[3] = (int)h;
+void platformSetHeadlessSize(int width, int height) {
+    headlessWidth = width;
+    headlessHeight = height;
 }
 
 // The window's own framebuffer black, then the picture blitted into the
