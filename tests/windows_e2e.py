@@ -25,9 +25,13 @@ WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 # No Mono or Gecko installer asked for; none of Wine's own chatter on stderr.
 # As on a machine without a session bus: Wine's services would otherwise
-# start one through dbus-launch, which outlives them.
+# start one through dbus-launch, which outlives them. Wine's pulse driver asks
+# the sound server to hold 30 ms, which its timer thread cannot keep full on
+# a busy machine; libpulse's PULSE_LATENCY_MSEC, the usual remedy for Wine's
+# dropouts, lets the server hold 150 ms. More would delay the start: the
+# server waits until its buffer is full before it plays (2 s: +1.7 s).
 WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
-            "DBUS_SESSION_BUS_ADDRESS": "disabled:"}
+            "DBUS_SESSION_BUS_ADDRESS": "disabled:", "PULSE_LATENCY_MSEC": "150"}
 # Wine's performance counter is CLOCK_MONOTONIC_RAW; the tests' clock is
 # CLOCK_MONOTONIC. Within a run the two differ by a constant.
 RAW_TO_MONOTONIC = time.monotonic() - time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
@@ -165,10 +169,9 @@ def check_sound(recorded, recording_start, start_tick, capture, hashes, whole):
                f"{len(offsets)} of {sounding} blocks heard")
     # A soundtrack made otherwise than the capture's would match nowhere.
     check(len(offsets) >= 20, f"the samples differ from the capture's: {figures}")
-    # Wine keeps 30 ms at the sound server: where its timer thread is starved
-    # on a busy machine, there is a gap, and its clock, which the start is
-    # taken from, runs on without the sound. Only a gapless run says where
-    # the show started it.
+    # Where Wine's timer thread is starved all the same, there is a gap, and
+    # its clock, which the start is taken from, runs on without the sound.
+    # Only a gapless run says where the show started it.
     check(not TIMED or gaps or abs(offsets[0]) <= 0.020,
           f"the sound starts {offsets[0] * 1000:+.0f} ms off the picture's clock; {figures}")
     if whole and gaps == 0:
