@@ -1,6 +1,8 @@
 // The platform layer: what the show and the capture tool need of the system,
-// on SDL2, X11, FreeType, fontconfig and iconv. Nothing here ends the process
-// except platformExit, and nothing here includes the show.
+// on SDL2, X11, FreeType, fontconfig and iconv (platform/linux), or on Win32
+// itself (platform/win32, the show only: there the environment variables
+// below are not read, sound is winmm's and text GDI's). Nothing here ends the
+// process except platformExit, and nothing here includes the show.
 //
 // Call order, all on the main thread:
 //   platformStart(name)         first of all: names the program in messages,

@@ -10,6 +10,7 @@ PELMIRA_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool libxtst6 x11-utils ffmpeg python3
     xserver-xorg-video-dummy x11-xserver-utils
+    g++-mingw-w64-x86-64-win32 wine64 zip # the Windows build and its tests
     dpkg-dev file lintian man-db desktop-file-utils appstream
     libwayland-dev
     # real desktop pieces the end-to-end tests start: a sound server and its

@@ -5,6 +5,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 static bool timing;
 static bool startTickSeen;
@@ -13,11 +17,18 @@ static double startTickAt;
 static double firstFrameAt = -1.0;
 static unsigned framesPresented;
 
-// steady_clock is CLOCK_MONOTONIC on Linux and the performance counter on
-// Windows: what the benches' own clocks read.
+// CLOCK_MONOTONIC on Linux, the performance counter on Windows: what the
+// benches' own clocks read. (MinGW's steady_clock is the wall clock.)
 static double monotonicSeconds() {
+#ifdef _WIN32
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (double)now.QuadPart / (double)frequency.QuadPart;
+#else
     auto now = std::chrono::steady_clock::now().time_since_epoch();
     return std::chrono::duration<double>(now).count();
+#endif
 }
 
 void timingStart() {

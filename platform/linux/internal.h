@@ -10,6 +10,7 @@
 
 #include "platform/common/driver_list.h"
 #include "platform/common/timing.h"
+#include "platform/common/wave_header.h"
 
 struct SDL_Window;
 
@@ -95,19 +96,6 @@ bool waylandUsable(char *why, size_t size);
 bool waylandConnectionLost(SDL_Window *window);
 
 // --- audio.cpp, audio_pulse.cpp, audio_sdl.cpp ---------------------------------
-
-// A soundtrack as a wave image holds it: integer PCM, channels interleaved.
-struct SoundTrack {
-    const unsigned char *data;
-    uint32_t bytes; // whole frames only
-    int rate;
-    int channels;
-    int bits; // 8 or 16
-};
-
-inline uint32_t soundFrameBytes(const SoundTrack &track) {
-    return (uint32_t)(track.channels * track.bits / 8);
-}
 
 // Seconds of SDL's performance counter, the tick counter's clock: what the
 // players time the first sample, and the requests, with.
