@@ -160,23 +160,40 @@ class Capture(unittest.TestCase):
             made = re.escape(str(self.path(args.split()[-1])))
             self.run_tool(args, 1, rf"^pelmira-capture: {made} was made with {said}: [^\n]*\n\Z")
 
+    def test_any_frame_at_once_is_the_frame_of_a_capture_from_the_start(self):
+        # A capture from a later frame draws at most five before it and gives
+        # the bytes of a capture from 0: each scene's first frame as the first
+        # written, the frames around each change, a few inside each scene, the
+        # last frame; at 60 fps against the golden hashes, and at a fractional
+        # rate with subframes against a capture from 0 made here.
+        odd = "--fps 10000/1001 --subframes 3 --size 160x120"
+        self.run_tool(odd + " --hashes whole")
+        for options, reference, ranges in (
+                ("", os.path.join(GOLDEN, "show-60fps.hashes"),
+                 "0 0.02, 2.5 2.52, 4.98 5.02, 5 5.01, 10 10.02, 14.68 14.72, 14.7 14.71, "
+                 "17.3 17.32, 19.98 20.02, 20 20.01, 25 25.02, 30.96 31"),
+                (odd, "whole", "2 2.1, 4.9 5.1, 10 10.1, 14.6 14.8, 17.3 17.4, 19.9 20.1, "
+                 "25 25.1, 30.9 31")):
+            for start, stop in (r.split() for r in ranges.split(", ")):
+                self.run_tool(f"{options} --from {start} --to {stop} --hashes part "
+                              f"--verify {reference}", said=r"\), [1-5] drawn before (it|them): "
+                              if float(start) else r"s\): ")
+
     def test_progress_on_a_terminal_then_a_summary(self):
-        # The frames before --from are drawn first, with nothing written:
-        # the line says so while they are.
-        # On a terminal of script(1)'s.
-        command = [TOOL, "--size", "320x240", "--fps", "24", "--from", "20", "--to", "20.05",
-                   str(self.path("%d.png"))]
+        # On a terminal of script(1)'s: the line counts the frames written,
+        # and the summary says how many were drawn before them.
+        command = [TOOL, "--fps", "24", "--from", "10", "--to", "12",
+                   "--hashes", str(self.path("h"))]
         done = subprocess.run(["script", "-qec", shlex.join(command), "/dev/null"],
-                              capture_output=True, timeout=120)
+                              capture_output=True, timeout=300)
         self.assertEqual(done.returncode, 0, done.stdout)
         lines = done.stdout.decode().replace("\r\n", "\n").split("\r")
-        drawing = [int(m.group(1)) for m in (re.match(
-            r"  drawing up to the first frame: (\d+)/480  [\d.]+ fps  \d+:\d\d left\x1b\[K$", line)
-            for line in lines) if m]
-        self.assertTrue(drawing, done.stdout)
-        self.assertEqual(drawing, sorted(drawing))
-        self.assertRegex(lines[-1], r"^\x1b\[Kpelmira-capture: 2 frames in [\d.]+ s "
-                         r"\([\d.]+ fps\): .*%d\.png \d+ kB\n$")
+        written = [int(m.group(1)) for m in (re.match(
+            r"  frame (\d+)/48  [\d.]+ fps  \d+:\d\d left\x1b\[K$", line) for line in lines) if m]
+        self.assertTrue(written, done.stdout)
+        self.assertEqual(written, sorted(written))
+        self.assertRegex(lines[-1], r"^\x1b\[Kpelmira-capture: 48 frames in [\d.]+ s "
+                         r"\([\d.]+ fps\), 3 drawn before them: .*h \d+ kB\n$")
 
     def test_outputs_are_whole_kept_as_they_were_and_named_as_asked(self):
         # Devices and pipes are written in place, never replaced.

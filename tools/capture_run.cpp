@@ -7,38 +7,32 @@
 #include "tools/encoder.h"
 #include "tools/frame_average.h"
 #include "tools/frame_writer.h"
+#include "tools/lead_in.h"
 #include "tools/progress.h"
 
-#include <GL/gl.h>
 #include <cerrno>
 #include <cstring>
 
 namespace {
 
-// Draws every frame from 0 up to end in order, as the show's clock would
-// reach them, and hands those from job.first on to the writer. With
+// Draws the lead-in, then frames job.first up to end in order, as the show's
+// clock would reach them, and hands these to the writer. With
 // subframes, frame k is the mean of frames k * n to k * n + n - 1 at n times
-// the rate, all drawn in order; one that reaches the show's end is cleared and
-// not drawn, as the show leaves it: black. Returns false if it stopped early
-// (a signal, or the writer failed).
-bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer, Progress &progress) {
+// the rate, and the lead-in is that clock's; one that reaches the show's end
+// is cleared and not drawn, as the show leaves it: black. Returns false if it
+// stopped early (a signal, or the writer failed).
+bool renderFrames(const CaptureJob &job, const std::vector<long> &leadIn, long end,
+                  FrameWriter &writer, Progress &progress) {
     const FrameFormat &f = job.format;
     const int n = f.subframes;
     const FrameRate drawn = {job.rate.num * n, job.rate.den};
     FrameAverage average(n > 1 ? f.pictureBytes() : 0, n);
     std::vector<unsigned char> subframe(n > 1 ? f.pictureBytes() : 0);
     demoClock.startTick = 0;
-    long k = 0;
+    drawLeadIn(leadIn, drawn, [&](long done) { progress.drawn(done); });
+    long done = (long)leadIn.size();
+    long k = job.first;
     for (; k < end && !platformEndSignal(); ++k) {
-        if (k < job.first) {
-            for (int j = 0; j < n && !platformEndSignal(); ++j) {
-                demoFrame(frameTick(k * n + j, drawn));
-                // Nothing reads these frames back, and llvmpipe would queue them unbounded.
-                glFinish();
-            }
-            progress.drawn(k + 1);
-            continue;
-        }
         CapturedFrame *frame = writer.acquire();
         if (!frame)
             break;
@@ -58,7 +52,7 @@ bool renderFrames(const CaptureJob &job, long end, FrameWriter &writer, Progress
             average.mean(frame->pixels.data());
         frame->number = k;
         writer.submit();
-        progress.drawn(k + 1);
+        progress.drawn(++done);
     }
     progress.finish();
     return k == end;
@@ -105,12 +99,15 @@ int runCapture(const CaptureJob &job) {
         platformSay("cannot start the frame writer thread: %s", std::strerror(errno));
         return 1;
     }
-    Progress progress(job.first, end);
-    bool rendered = renderFrames(job, end, writer, progress);
+    // Frame first finds the render state the show would leave it without
+    // drawing the whole show up to it.
+    const std::vector<long> leadIn = leadInFrames(job.first, job.rate, job.format.subframes);
+    Progress progress((long)leadIn.size(), end - job.first);
+    bool rendered = renderFrames(job, leadIn, end, writer, progress);
     bool written = writer.finish();
     if (!rendered || !written || platformEndSignal() || !outputs.commit())
         return 1;
     if (job.output != OUTPUT_NONE || !job.hashes.empty())
-        sayCaptured(end - job.first, progress.seconds(), outputs.written());
+        sayCaptured(end - job.first, (long)leadIn.size(), progress.seconds(), outputs.written());
     return 0;
 }

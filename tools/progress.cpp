@@ -5,15 +5,15 @@
 #include <cstdio>
 #include <unistd.h>
 
-Progress::Progress(long first, long end)
-    : first_(first), end_(end), enabled_(isatty(2) != 0), began_(Clock::now()),
+Progress::Progress(long leadIn, long frames)
+    : leadIn_(leadIn), frames_(frames), enabled_(isatty(2) != 0), began_(Clock::now()),
       writingBegan_(began_), shown_(began_) {}
 
 void Progress::drawn(long done) {
     if (!enabled_)
         return;
     Clock::time_point now = Clock::now();
-    if (done == first_)
+    if (done == leadIn_)
         writingBegan_ = now;
     // Four times a second is enough to read and costs nothing to draw.
     if (now - shown_ >= std::chrono::milliseconds(250))
@@ -21,20 +21,21 @@ void Progress::drawn(long done) {
 }
 
 // Rates count from the start of the current stage: frames that are only drawn
-// go several times faster than frames that are also read back and written.
+// go faster than frames that are also read back and written.
 void Progress::show(long done, Clock::time_point now) {
     shown_ = now;
-    const bool writing = done > first_;
-    const long from = writing ? first_ : 0;
+    const bool writing = done > leadIn_;
+    const long from = writing ? leadIn_ : 0;
     const double seconds =
         std::chrono::duration<double>(now - (writing ? writingBegan_ : began_)).count();
     const double fps = seconds > 0 ? (done - from) / seconds : 0;
-    const long left = fps > 0 ? (long)((end_ - done) / fps + 0.5) : 0;
+    const long left = fps > 0 ? (long)((leadIn_ + frames_ - done) / fps + 0.5) : 0;
     char stage[96];
     if (writing)
-        std::snprintf(stage, sizeof stage, "frame %ld/%ld", done - first_, end_ - first_);
+        std::snprintf(stage, sizeof stage, "frame %ld/%ld", done - leadIn_, frames_);
     else
-        std::snprintf(stage, sizeof stage, "drawing up to the first frame: %ld/%ld", done, first_);
+        std::snprintf(stage, sizeof stage, "drawing the frames before the first: %ld/%ld", done,
+                      leadIn_);
     // \033[K clears what a longer line left.
     std::fprintf(stderr, "\r  %s  %.1f fps  %ld:%02ld left\033[K", stage, fps, left / 60,
                  left % 60);
@@ -62,10 +63,14 @@ std::string bytesText(long long bytes) {
     return text;
 }
 
-void sayCaptured(long frames, double seconds, const std::vector<WrittenFile> &files) {
+void sayCaptured(long frames, long leadIn, double seconds, const std::vector<WrittenFile> &files) {
+    char before[64] = "";
+    if (leadIn > 0)
+        std::snprintf(before, sizeof before, ", %ld drawn before %s", leadIn,
+                      frames == 1 ? "it" : "them");
     std::string written;
     for (const WrittenFile &file : files)
         written += (written.empty() ? ": " : ", ") + file.path + " " + bytesText(file.bytes);
-    platformSay("%ld frame%s in %.1f s (%.1f fps)%s", frames, frames == 1 ? "" : "s", seconds,
-                seconds > 0 ? frames / seconds : 0.0, written.c_str());
+    platformSay("%ld frame%s in %.1f s (%.1f fps)%s%s", frames, frames == 1 ? "" : "s", seconds,
+                seconds > 0 ? frames / seconds : 0.0, before, written.c_str());
 }

@@ -1,6 +1,7 @@
 // What a capture says about itself on stderr: on a terminal, a progress line
-// redrawn in place (frames, rate, time left), also while it draws the frames
-// before the first it writes; at the end, one summary line.
+// redrawn in place (frames, rate, time left), also while it draws the few
+// frames that only set the render state for the first it writes; at the end,
+// one summary line.
 #pragma once
 
 #include <chrono>
@@ -9,11 +10,11 @@
 
 class Progress {
   public:
-    // Frames first to end are written, frames before first only drawn.
+    // leadIn frames are only drawn, then frames are written.
     // Shown only if stderr is a terminal.
-    Progress(long first, long end);
+    Progress(long leadIn, long frames);
 
-    // done frames have been drawn (done - 1 the last).
+    // done of the leadIn + frames have been drawn.
     void drawn(long done);
 
     // Clears the line, if one is shown.
@@ -26,7 +27,7 @@ class Progress {
     using Clock = std::chrono::steady_clock;
     void show(long done, Clock::time_point now);
 
-    long first_, end_;
+    long leadIn_, frames_;
     bool enabled_;
     bool lineShown_ = false;
     Clock::time_point began_, writingBegan_, shown_;
@@ -37,8 +38,9 @@ struct WrittenFile {
     long long bytes;
 };
 
-// "N frames in S s (R fps): PATH, SIZE" as the program's one line.
-void sayCaptured(long frames, double seconds, const std::vector<WrittenFile> &files);
+// "N frames in S s (R fps), M drawn before them: PATH, SIZE" as the
+// program's one line; M, the lead-in, is left out when it is 0.
+void sayCaptured(long frames, long leadIn, double seconds, const std::vector<WrittenFile> &files);
 
 // A size in bytes as people read it: "812 kB", "10.3 MB".
 std::string bytesText(long long bytes);
