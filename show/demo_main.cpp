@@ -45,12 +45,10 @@ int demoFrame(uint32_t now) {
 
 // Back to the state the show starts in, for --loop: the picture's render state
 // as it was before the first frame, the soundtrack from its beginning, and a
-// new start tick taken, as at the start, right after the sound has started.
+// new start tick, as at the start.
 static void rewindShow(const ShowOptions &options) {
     restoreStartState();
-    if (!options.mute)
-        restartPlayback();
-    demoClock.startTick = platformTicks();
+    demoClock.startTick = options.mute ? platformTicks() : restartPlayback();
 }
 
 void demoMain(const ShowOptions &options) {
@@ -60,10 +58,9 @@ void demoMain(const ShowOptions &options) {
     }
     if (options.loop)
         keepStartState();
-    if (!options.mute)
-        startPlayback();
-    // Taken after the music is made, so the start-up never enters t.
-    demoClock.startTick = platformTicks();
+    // The tick at which the soundtrack's first sample is heard, which comes
+    // after the music is made, so the start-up never enters t.
+    demoClock.startTick = options.mute ? platformTicks() : startPlayback();
     if (platformEscapePressed())
         platformExit(0);
 

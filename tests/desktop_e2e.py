@@ -7,10 +7,12 @@
 
 import contextlib
 import os
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import time
 
 from desktop import (SKIP, TIMED, HeldKey, Recording, SoundServer, Weston, Xvfb, busy, check,
                      check_picture, expect_run, finish, run_case, sound_against_clock, soundtrack,
@@ -58,23 +60,65 @@ def start_on_weston(x, weston):
     return show
 
 
+def heard_for(recording, seconds):
+    """True once the sink's monitor has held sound for the given time."""
+    recorded = b"".join(recording.chunks)
+    first = next((i for i in range(0, len(recorded), 64) if any(recorded[i:i + 64])), None)
+    return first is not None and len(recorded) - first >= seconds * 2 * recording.rate
+
+
+# The sound against the picture's clock on each server under load, with a
+# fault forced: "late wake" (every sleep of the show's main thread ends
+# 100 ms late, the wait for the first sample included), the server or the
+# show stopped mid-show for the time given and continued. A fault's run is
+# ended by Escape, after which no more than a request's worth may be heard.
+SYNC = [("PulseAudio", None, 0), ("PipeWire", None, 0),
+        ("PulseAudio", "late wake", 0), ("PipeWire", "late wake", 0),
+        ("PulseAudio", "server stopped", 0.2), ("PipeWire", "server stopped", 0.2),
+        ("PulseAudio", "show stopped", 1.0)]
+REQUEST = {"PulseAudio": 0.02, "PipeWire": 0.04}
+
+
 def case_sound_keeps_time():
     # A promise about time: the sanitizer build is too slow to keep it.
     if not TIMED:
         sys.exit(SKIP)
     track = soundtrack(CAPTURE)
-    for pipewire in (False, True):
-        name = "PipeWire" if pipewire else "PulseAudio"
-        with busy(2), Xvfb("800x600") as x, SoundServer(pipewire) as server:
+    for name, fault, stop in SYNC:
+        what = f"{name}, {fault or 'no fault'}"
+        late = {"LD_PRELOAD": os.environ["PELMIRA_BUSY_SHIM"], "PELMIRA_LATE_WAKE_MS": "100"}
+        with busy(2), Xvfb("800x600") as x, SoundServer(name == "PipeWire") as server:
             recording = Recording(server)
-            status, err, timing = finish(x.start(PELMIRA, **server.env()), 120)
+            show = x.start(PELMIRA, **server.env(), **(late if fault == "late wake" else {}))
+            stopped = None
+            if fault:
+                wait_until(lambda: show.poll() is not None or heard_for(recording, 2), "2 s of sound")
+                target = show.pid if fault == "show stopped" else -server.proc.pid
+                stopped = time.monotonic()
+                os.kill(target, signal.SIGSTOP) if target > 0 else os.killpg(-target, signal.SIGSTOP)
+                time.sleep(stop)  # the fault itself, not a wait for a result
+                os.kill(target, signal.SIGCONT) if target > 0 else os.killpg(-target, signal.SIGCONT)
+                resumed = time.monotonic()
+                wait_until(lambda: show.poll() is not None or heard_for(recording, 5), "5 s of sound")
+                x.run("xdotool", "key", "Escape")
+            status, err, timing = finish(show, 120)
             recorded = recording.stop()
-        check(status == 0 and timing, f"{name}: status {status}, said {err}")
-        gaps, offsets = sound_against_clock(recorded, track, recording.start, timing[0])
-        check(gaps == 0 and offsets, f"{name}: {gaps} gaps in the sound")
-        worst = max(offsets, key=abs)
-        check(abs(worst) <= 0.020, f"{name}: the sound is {worst * 1000:+.0f} ms off the "
+        check(status == 0 and timing, f"{what}: status {status}, said {err}")
+        end = timing[2] - timing[0] - 0.1 if fault else len(track)
+        gaps, offsets = sound_against_clock(recording, recorded, track[:int(end * 44100) * 2],
+                                            timing[0])
+        check(offsets and (gaps == 0 or fault == "server stopped"), f"{what}: {gaps} gaps")
+        if fault == "server stopped":
+            stall = (stopped - timing[0] - 0.05, resumed - timing[0] + 1.0)
+            offsets = [(t, o) for t, o in offsets if not stall[0] <= t + o <= stall[1]]
+        worst = max((o for _, o in offsets), key=abs)
+        check(abs(worst) <= 0.020, f"{what}: the sound is {worst * 1000:+.0f} ms off the "
               "picture's clock")
+        if fault:
+            last = (len(recorded.rstrip(b"\0")) - 1) // 2
+            after = recording.start_for(last) + last / recording.rate - timing[2]
+            check(after <= REQUEST[name] + 0.020, f"{what}: {after * 1000:.0f} ms of sound "
+                  "after the end")
 
 
 def case_window_manager():
