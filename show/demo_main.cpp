@@ -18,6 +18,10 @@ static const float MILLISECOND = 0.001f;
 float demoTime(uint32_t startTick, uint32_t now) {
     // Unsigned, so one wrap of the counter still gives the true elapsed time.
     uint32_t elapsed = now - startTick;
+    // A sink that has mixed ahead starts the sound, and so the clock, a little
+    // after the sound was started: until then the first picture holds.
+    if (elapsed > 0x7FFFFFFFu)
+        elapsed = 0;
     return (float)((double)elapsed * (double)MILLISECOND);
 }
 

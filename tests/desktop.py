@@ -423,6 +423,12 @@ class Recording:
             self.marks.append((got // 2, arrived - got // 2 / self.rate))
             self.start = min(self.start, self.marks[-1][1])
 
+    def holds_sound(self, seconds):
+        """True once the monitor has recorded sound for the given time."""
+        recorded = b"".join(self.chunks)
+        first = next((i for i in range(0, len(recorded), 64) if any(recorded[i:i + 64])), None)
+        return first is not None and len(recorded) - first >= seconds * 2 * self.rate
+
     def start_for(self, sample):
         """Sample 0's time as the second of arrivals from sample on places it."""
         window = self.marks[bisect.bisect_right(self.marks, (sample, INF)):bisect.bisect_right(

@@ -60,13 +60,6 @@ def start_on_weston(x, weston):
     return show
 
 
-def heard_for(recording, seconds):
-    """True once the sink's monitor has held sound for the given time."""
-    recorded = b"".join(recording.chunks)
-    first = next((i for i in range(0, len(recorded), 64) if any(recorded[i:i + 64])), None)
-    return first is not None and len(recorded) - first >= seconds * 2 * recording.rate
-
-
 # The sound against the picture's clock on each server under load, with a
 # fault forced: "late wake" (every sleep of the show's main thread ends
 # 100 ms late, the wait for the first sample included), the server or the
@@ -79,38 +72,45 @@ SYNC = [("PulseAudio", None, 0), ("PipeWire", None, 0),
 REQUEST = {"PulseAudio": 0.02, "PipeWire": 0.04}
 
 
+def stop_for(group, seconds):
+    """Stops a process group for the given time, the fault itself, and continues it."""
+    os.killpg(group, signal.SIGSTOP)
+    time.sleep(seconds)
+    os.killpg(group, signal.SIGCONT)
+    return time.monotonic()
+
+
 def case_sound_keeps_time():
     # A promise about time: the sanitizer build is too slow to keep it.
     if not TIMED:
         sys.exit(SKIP)
     track = soundtrack(CAPTURE)
+    late = {"LD_PRELOAD": os.environ["PELMIRA_BUSY_SHIM"], "PELMIRA_LATE_WAKE_MS": "100"}
     for name, fault, stop in SYNC:
         what = f"{name}, {fault or 'no fault'}"
-        late = {"LD_PRELOAD": os.environ["PELMIRA_BUSY_SHIM"], "PELMIRA_LATE_WAKE_MS": "100"}
         with busy(2), Xvfb("800x600") as x, SoundServer(name == "PipeWire") as server:
             recording = Recording(server)
-            show = x.start(PELMIRA, **server.env(), **(late if fault == "late wake" else {}))
-            stopped = None
+            show = subprocess.Popen([PELMIRA], env=x.env(**server.env(), **(
+                late if fault == "late wake" else {})), stderr=subprocess.PIPE, text=True,
+                start_new_session=True)
             if fault:
-                wait_until(lambda: show.poll() is not None or heard_for(recording, 2), "2 s of sound")
-                target = show.pid if fault == "show stopped" else -server.proc.pid
-                stopped = time.monotonic()
-                os.kill(target, signal.SIGSTOP) if target > 0 else os.killpg(-target, signal.SIGSTOP)
-                time.sleep(stop)  # the fault itself, not a wait for a result
-                os.kill(target, signal.SIGCONT) if target > 0 else os.killpg(-target, signal.SIGCONT)
-                resumed = time.monotonic()
-                wait_until(lambda: show.poll() is not None or heard_for(recording, 5), "5 s of sound")
+                wait_until(lambda: show.poll() is not None or recording.holds_sound(2),
+                           "2 s of sound")
+                if stop:
+                    stopped = time.monotonic()
+                    resumed = stop_for(show.pid if "show" in fault else server.proc.pid, stop)
+                wait_until(lambda: show.poll() is not None or recording.holds_sound(5),
+                           "5 s of sound")
                 x.run("xdotool", "key", "Escape")
             status, err, timing = finish(show, 120)
             recorded = recording.stop()
         check(status == 0 and timing, f"{what}: status {status}, said {err}")
-        end = timing[2] - timing[0] - 0.1 if fault else len(track)
-        gaps, offsets = sound_against_clock(recording, recorded, track[:int(end * 44100) * 2],
-                                            timing[0])
+        heard = int((timing[2] - timing[0] - 0.1) * 44100) * 2 if fault else len(track)
+        gaps, offsets = sound_against_clock(recording, recorded, track[:heard], timing[0])
         check(offsets and (gaps == 0 or fault == "server stopped"), f"{what}: {gaps} gaps")
-        if fault == "server stopped":
-            stall = (stopped - timing[0] - 0.05, resumed - timing[0] + 1.0)
-            offsets = [(t, o) for t, o in offsets if not stall[0] <= t + o <= stall[1]]
+        if fault == "server stopped":  # in time again within a second
+            offsets = [(t, o) for t, o in offsets
+                       if not stopped - 0.05 <= timing[0] + t + o <= resumed + 1.0]
         worst = max((o for _, o in offsets), key=abs)
         check(abs(worst) <= 0.020, f"{what}: the sound is {worst * 1000:+.0f} ms off the "
               "picture's clock")
@@ -183,7 +183,8 @@ NO_X = r"pelmira: cannot open the display: no X server {}\n"
 NO_SOUND = r"pelmira: no audio device: {}; playing without sound\n"
 # Each way of naming a driver, or none, on a desktop that cannot serve it:
 # where the show runs ("seatless": weston without a seat and no X server,
-# "none": no display at all, "x": Xvfb, ended with Escape), the environment
+# "none": no display at all, "x": Xvfb, ended with Escape; "term", "escape":
+# Xvfb, ended so as soon as the window shows, before any sound), the environment
 # over that desktop's (None: unset; "RUNTIME": an empty runtime directory;
 # "MUTE": a socket that never answers), the status and all the show says.
 DRIVERS = [
@@ -199,6 +200,8 @@ DRIVERS = [
      NO_SOUND.format("PulseAudio: Connection refused")),
     ("x", {"SDL_AUDIODRIVER": "pulseaudio", "PULSE_SERVER": "unix:MUTE"}, 0,
      NO_SOUND.format("PulseAudio: the server does not answer")),
+    ("term", {"SDL_AUDIODRIVER": None, "PULSE_SERVER": "unix:MUTE"}, -15, ""),
+    ("escape", {"SDL_AUDIODRIVER": None, "PULSE_SERVER": "unix:MUTE"}, 0, ""),
     ("x", {"SDL_AUDIODRIVER": "pipewire", "XDG_RUNTIME_DIR": "RUNTIME",
            "PIPEWIRE_RUNTIME_DIR": None}, 0, NO_SOUND.format("Pipewire: [^\n]+")),
     ("x", {"SDL_AUDIODRIVER": "alsa", "ALSA_CONFIG_PATH": "/dev/null"}, 0,
@@ -216,7 +219,7 @@ def case_named_drivers():
             base = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
             if where == "seatless":
                 base = stack.enter_context(Weston()).env(base)
-            elif where == "x":
+            else:
                 x = stack.enter_context(Xvfb("1024x768", "-wr"))  # covered once drawn
                 base = x.env()
             env = {**base, **{k: v.replace("RUNTIME", runtime).replace(
@@ -226,6 +229,11 @@ def case_named_drivers():
                 show = subprocess.Popen([PELMIRA], env=env, stderr=subprocess.PIPE, text=True)
                 wait_until(lambda: show.poll() is not None or x.covered(), "the show's picture")
                 result = x.escape(show)[:2]
+            elif where in ("term", "escape"):
+                show = subprocess.Popen([PELMIRA], env=env, stderr=subprocess.PIPE, text=True)
+                x.run("xdotool", "search", "--sync", "--onlyvisible", "--pid", str(show.pid))
+                show.terminate() if where == "term" else x.run("xdotool", "key", "Escape")
+                result = finish(show, 30)[:2]
             else:
                 result = subprocess.run([PELMIRA], env=env, capture_output=True, text=True,
                                         timeout=30)

@@ -1,5 +1,6 @@
-// The rule that keeps the sound of a device SDL feeds with the picture's
-// clock, as pure arithmetic so that it can be tested without a sound device.
+// The rules that keep the sound with the picture's clock, of a device SDL
+// feeds and (further down) of a sound server's stream, as pure arithmetic so
+// that they can be tested without a sound device.
 // Times are seconds of one monotonic clock; positions and sizes are sample
 // frames of the soundtrack.
 //

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 
 #include <SDL.h>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,14 +93,13 @@ bool soundStartAbandoned() {
     return SDL_GetKeyboardState(nullptr)[SDL_SCANCODE_ESCAPE] != 0;
 }
 
-// The tick counter's reading at `heard` (seconds of soundSeconds, not after
-// now): how late the process got round to asking never enters the clock.
+// The tick counter's reading at `heard` (seconds of soundSeconds): how late
+// the process got round to asking never enters the clock.
 static uint32_t tickAt(double heard) {
-    double now = soundSeconds();
+    double ago = soundSeconds() - heard;
     uint32_t ticks = SDL_GetTicks();
-    double ago = heard < now ? now - heard : 0.0;
     markTick(ago);
-    return ticks - (uint32_t)(ago * 1000.0 + 0.5);
+    return ticks - (uint32_t)(int32_t)std::lround(ago * 1000.0);
 }
 
 // One driver: the sound playing on it, or the first reason for failing kept.

@@ -116,8 +116,9 @@ void audioCheck();
 void audioDeviceRemoved(uint32_t device);
 
 // Each player starts the track once and returns when its first sample is due
-// at the speaker, with that moment in heard (seconds of soundSeconds, now or
-// a little before), or returns false with the reason in why. Restart plays it
+// at the speaker, with that moment in heard (seconds of soundSeconds: now, a
+// little before, or where a sink has mixed ahead, up to two seconds after),
+// or returns false with the reason in why. Restart plays it
 // again from its start, in the same way; false if the device is gone.
 bool pulsePlay(const SoundTrack &track, double *heard, char *why, size_t size);
 bool pulseRestart(double *heard);
