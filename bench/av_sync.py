@@ -100,8 +100,9 @@ def main():
         gaps, first, last, worst, back, start, mute = zip(*rows)
         print(f"{label:>10} median of {len(rows)}: gaps {median(gaps):g} (runs with gaps "
               f"{sum(g > 0 for g in gaps)}/{len(rows)}, max {max(gaps)})  first {median(first):.1f}"
-              f"  last {median(last):.1f}  worst {median(worst):.1f} ms (max {max(worst):.1f}, runs"
-              f" beyond 20 ms {sum(w > 20 for w in worst)}/{len(rows)})  back {max(back):.0f} ms max"
+              f"  last {median(last):.1f}  worst {median(worst):.1f} ms (max {max(worst):.1f},"
+              f" runs beyond 20 ms {sum(w > 20 for w in worst)}/{len(rows)})"
+              f"  back {max(back):.0f} ms at most"
               f"  start {median(start):.1f}, --mute {median(mute):.1f}, sound costs "
               f"{median(s - m for s, m in zip(start, mute)):.1f} ms")
 

@@ -215,7 +215,8 @@ def picture_error(cells, frame):
 def check_picture(shots, start, capture):
     """One of Xvfb.grab_picture's shots shows the capture's frame of its time."""
     # A window manager may show one mid-transition; the frame on screen may be
-    # a few frames old.
+    # a few frames old. A --loop show starts again every 31 s (and a little).
+    shots = [(c, ((a - start) % 31 + start, (b - start) % 31 + start)) for c, (a, b) in shots]
     frames = capture_frames(capture, min(t[0] for _, t in shots) - start - 0.4,
                             max(t[1] for _, t in shots) - start + 0.1)
     results = []

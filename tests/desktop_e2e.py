@@ -77,7 +77,6 @@ def stop_for(group, seconds):
     os.killpg(group, signal.SIGSTOP)
     time.sleep(seconds)
     os.killpg(group, signal.SIGCONT)
-    return time.monotonic()
 
 
 def case_sound_keeps_time():
@@ -97,8 +96,7 @@ def case_sound_keeps_time():
                 wait_until(lambda: show.poll() is not None or recording.holds_sound(2),
                            "2 s of sound")
                 if stop:
-                    stopped = time.monotonic()
-                    resumed = stop_for(show.pid if "show" in fault else server.proc.pid, stop)
+                    stop_for(show.pid if "show" in fault else server.proc.pid, stop)
                 wait_until(lambda: show.poll() is not None or recording.holds_sound(5),
                            "5 s of sound")
                 x.run("xdotool", "key", "Escape")
@@ -108,12 +106,14 @@ def case_sound_keeps_time():
         heard = int((timing[2] - timing[0] - 0.1) * 44100) * 2 if fault else len(track)
         gaps, offsets = sound_against_clock(recording, recorded, track[:heard], timing[0])
         check(offsets and (gaps == 0 or fault == "server stopped"), f"{what}: {gaps} gaps")
-        if fault == "server stopped":  # in time again within a second
-            offsets = [(t, o) for t, o in offsets
-                       if not stopped - 0.05 <= timing[0] + t + o <= resumed + 1.0]
-        worst = max((o for _, o in offsets), key=abs)
-        check(abs(worst) <= 0.020, f"{what}: the sound is {worst * 1000:+.0f} ms off the "
-              "picture's clock")
+        # Within 20 ms of the clock, or in time again within a second of a
+        # stall: the forced one, or one of a server on a busy machine.
+        since, worst = None, (0, 0)
+        for t, o in offsets:
+            since = (since if since is not None else t) if abs(o) > 0.020 else None
+            worst = max(worst, (t - since, o) if since is not None else (0, 0))
+        check(worst[0] <= 1.0, f"{what}: the sound is {worst[1] * 1000:+.0f} ms off the "
+              f"picture's clock for {worst[0]:.1f} s")
         if fault:
             last = (len(recorded.rstrip(b"\0")) - 1) // 2
             after = recording.start_for(last) + last / recording.rate - timing[2]
@@ -126,8 +126,9 @@ def case_window_manager():
         x.start_window_manager("openbox", "--sm-disable")
         x.start_helper("xcompmgr")
         # xcompmgr paints the root grey: the screen looks covered before the
-        # show has a window, so the window itself is asked for.
-        show = x.start(PELMIRA)
+        # show has a window, so the window itself is asked for. Looping, it
+        # outlasts grabs of 1920x1080 on a busy machine.
+        show = x.start(PELMIRA, "--loop")
         wait_until(lambda: covers(show, x.env(), x.screen), "the window to cover the screen")
         shots = [x.grab_picture() for _ in range(3)]
         # Another window takes the focus: Escape there is not the show's.
