@@ -20,7 +20,7 @@ Per run and as medians over the runs of each label:
               (positive: the sound is late; the monitor hands samples over
               when the sink mixes them, up to the recording's latency, 5 ms
               on PulseAudio and 25 ms on PipeWire, before they are heard)
-  worst       the largest |offset| over the run, ms (with stop=, outside the
+  worst       the offset farthest from 0 over the run, ms (with stop=, outside the
               stall and the second after it)
   back        with stop=: from the end of the stall to the first block of
               the ones within 20 ms to the end, ms
@@ -64,13 +64,13 @@ def one_run(pelmira, extra, pipewire, track, workers, stop):
     nan = float("nan")
     if not placed:
         return gaps, nan, nan, nan, nan, start_to_frame(err), start_to_frame(mute_err)
-    back, worst = nan, max(abs(o) for _, o in placed)
+    back, worst = nan, max((o for _, o in placed), key=abs)
     if stop:
         resumed -= timing[0]
         late = [t + o for t, o in placed if abs(o) > 0.020 and t + o >= resumed - stop]
         back = max(late, default=resumed) - resumed
-        worst = max((abs(o) for t, o in placed if not resumed - stop <= t + o <= resumed + 1),
-                    default=nan)
+        worst = max((o for t, o in placed if not resumed - stop <= t + o <= resumed + 1),
+                    default=nan, key=abs)
     return (gaps, placed[0][1] * 1000, placed[-1][1] * 1000, worst * 1000, back * 1000,
             start_to_frame(err), start_to_frame(mute_err))
 
@@ -100,8 +100,9 @@ def main():
         gaps, first, last, worst, back, start, mute = zip(*rows)
         print(f"{label:>10} median of {len(rows)}: gaps {median(gaps):g} (runs with gaps "
               f"{sum(g > 0 for g in gaps)}/{len(rows)}, max {max(gaps)})  first {median(first):.1f}"
-              f"  last {median(last):.1f}  worst {median(worst):.1f} ms (max {max(worst):.1f},"
-              f" runs beyond 20 ms {sum(w > 20 for w in worst)}/{len(rows)})"
+              f"  last {median(last):.1f}  worst {median(worst):.1f} ms"
+              f" (farthest {max(worst, key=abs):.1f},"
+              f" runs beyond 20 ms {sum(abs(w) > 20 for w in worst)}/{len(rows)})"
               f"  back {max(back):.0f} ms at most"
               f"  start {median(start):.1f}, --mute {median(mute):.1f}, sound costs "
               f"{median(s - m for s, m in zip(start, mute)):.1f} ms")

@@ -5,6 +5,7 @@ import bisect
 import contextlib
 import ctypes
 import ctypes.util
+import itertools
 import os
 import pathlib
 import re
@@ -395,7 +396,7 @@ class Recording:
     # The n samples read so far arrived no earlier than sample n was mixed, so
     # the least (arrival - n / rate) is sample 0's time, late by parec's least
     # delay (a few ms). A sink that stalls hands over nothing meanwhile: what
-    # comes after is placed by the arrivals of the second that follows it.
+    # comes after is placed by the arrivals from then on only.
 
     def __init__(self, pulse):
         self.rate = pulse.RATE
@@ -431,16 +432,16 @@ class Recording:
         return first is not None and len(recorded) - first >= seconds * 2 * self.rate
 
     def start_for(self, sample):
-        """Sample 0's time as the second of arrivals from sample on places it."""
-        window = self.marks[bisect.bisect_right(self.marks, (sample, INF)):bisect.bisect_right(
-            self.marks, (sample + self.rate, INF))]
-        return min((t for _, t in window), default=self.start)
+        """Sample 0's time as the arrivals from sample on place it."""
+        at = bisect.bisect_right(self.marks, (sample, INF))
+        return self.latest[at] if at < len(self.latest) else self.start
 
     def stop(self):
         """The recorded samples as bytes."""
         self.proc.terminate()
         self.proc.wait()
         self.thread.join()
+        self.latest = list(itertools.accumulate(reversed([t for _, t in self.marks]), min))[::-1]
         return b"".join(self.chunks)
 
 
