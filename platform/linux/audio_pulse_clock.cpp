@@ -43,10 +43,14 @@ static double sinkSeconds(const pa_timing_info *timing) {
 }
 
 // When the stream's first sample is heard, in seconds of soundSeconds, by the
-// figures just fetched; false before the server has begun reading.
+// figures just fetched. PulseAudio's say it before the sink has read anything
+// and so before the stream counts as playing (an idle sink may have mixed two
+// seconds ahead: what it reads next is heard after them); pipewire-pulse's
+// cycle is known only once it has read.
 static bool firstHeardBy(double *heard) {
     const pa_timing_info *timing = pa_stream_get_timing_info(pulse.stream);
-    if (!timing || !timing->playing || timing->read_index <= 0)
+    bool unread = timing && timing->read_index <= 0;
+    if (!timing || (pulse.onPipeWire ? unread || !timing->playing : !unread && !timing->playing))
         return false;
     // The figures' time is the wall clock's; the show's is monotonic.
     timespec wall;
