@@ -123,10 +123,10 @@ void platformReadFrame(unsigned char *rgba);
 // figures say when, or SDL's buffer, so a clock started from it runs with the
 // sound however late the caller wakes. A sink that has mixed ahead (an idle
 // null sink: up to two seconds) is not waited for: the tick returned is then
-// still to come. A sound server is handed seconds of
-// the image ahead, drops only what would be heard late and, after stalling
-// itself, skips ahead to where the clock is; on SDL's drivers, the sound
-// skips ahead only once the device has really run dry. A server is given two
+// still to come. A sound server is handed seconds of the image ahead, drops
+// only what would be heard late and, after stalling itself, skips ahead to
+// where the clock is; on SDL's drivers, the sound skips ahead only once the
+// device has really run dry. A server is given two
 // seconds to start, and an end signal, Escape or a closed window ends the
 // wait at once (the next Escape poll says so). The image must stay valid and
 // unchanged while it plays. Without a sound device, or headless, nothing

@@ -64,9 +64,9 @@ static void feedSound(void *, Uint8 *stream, int length) {
 }
 
 // Waits until the soundtrack's first sample is due at the speaker, heardAfter
-// the request that carries it. A device that never asks (a stuck server) is
-// given up on after a second: the show starts, and the sound, if it comes,
-// catches up.
+// the request that carries it, and returns that moment. A device that never
+// asks (a stuck server) is given up on after a second: the show starts, and
+// the sound, if it comes, catches up. The user asking to end ends the wait.
 static double waitUntilHeard() {
     double asked = soundSeconds();
     double requested;
