@@ -220,7 +220,7 @@ def case_named_drivers():
             base = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
             if where == "seatless":
                 base = stack.enter_context(Weston()).env(base)
-            else:
+            elif where != "none":
                 x = stack.enter_context(Xvfb("1024x768", "-wr"))  # covered once drawn
                 base = x.env()
             env = {**base, **{k: v.replace("RUNTIME", runtime).replace(
