@@ -14,7 +14,7 @@
 //   platformOpenDisplay(w, h)   window, GL context and the picture's
 //                               framebuffer; false and platformError() on failure
 //   platformDrawText(...)       any time, with or without a display
-//   platformPlaySound(image)    once the display is open
+//   platformPlaySound(image)    once the display is open: gives the start tick
 //   platformTicks(), then per frame platformSwapBuffers() and
 //   platformEscapePressed(), or platformReadFrame() when headless
 //   platformExit(status)        gives everything back and ends the process
@@ -123,20 +123,26 @@ void platformReadFrame(unsigned char *rgba);
 // --- Audio -------------------------------------------------------------------
 
 // Starts playing a RIFF/WAVE image held in memory once, in the background, and
-// returns when its first sample is due at the speaker (tens of milliseconds:
-// the server's own figures say when, or SDL's buffer), so that a clock started
-// then runs with the sound. A sound server is handed seconds of the image
-// ahead and drops only what would be heard late; on SDL's drivers, the sound
-// skips ahead to where the clock is only once the device has really run dry.
-// The image must stay valid and unchanged while it plays. Without a sound
-// device, or headless, nothing plays, the call returns at once and the show
-// goes on.
-void platformPlaySound(const void *waveImage);
+// returns, once its first sample is due at the speaker (tens of
+// milliseconds), the tick counter's reading at that moment: the server's own
+// figures say when, or SDL's buffer, so a clock started from it runs with the
+// sound however late the caller wakes. A sink that has mixed ahead (an idle
+// null sink: up to two seconds) is not waited for: the tick returned is then
+// still to come. A sound server is handed seconds of the image ahead, drops
+// only what would be heard late and, after stalling itself, skips ahead to
+// where the clock is; on SDL's drivers, the sound skips ahead only once the
+// device has really run dry. A server is given two
+// seconds to start, and an end signal, Escape or a closed window ends the
+// wait at once (the next Escape poll says so). The image must stay valid and
+// unchanged while it plays. Without a sound device, or headless, nothing
+// plays and the call returns platformTicks() at once.
+uint32_t platformPlaySound(const void *waveImage);
 
 // Plays the image given to platformPlaySound again from its beginning and,
-// like it, returns when that beginning is due at the speaker; nothing if no
-// sound is playing (no device, never started, or the device is gone).
-void platformRestartSound();
+// like it, returns the tick at which that beginning is due at the speaker;
+// platformTicks() if no sound is playing (no device, never started, or the
+// device is gone).
+uint32_t platformRestartSound();
 
 // --- Font --------------------------------------------------------------------
 

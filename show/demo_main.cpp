@@ -18,6 +18,10 @@ static const float MILLISECOND = 0.001f;
 float demoTime(uint32_t startTick, uint32_t now) {
     // Unsigned, so one wrap of the counter still gives the true elapsed time.
     uint32_t elapsed = now - startTick;
+    // A sink that has mixed ahead starts the sound, and so the clock, a little
+    // after the sound was started: until then the first picture holds.
+    if (elapsed > 0x7FFFFFFFu)
+        elapsed = 0;
     return (float)((double)elapsed * (double)MILLISECOND);
 }
 
@@ -45,12 +49,10 @@ int demoFrame(uint32_t now) {
 
 // Back to the state the show starts in, for --loop: the picture's render state
 // as it was before the first frame, the soundtrack from its beginning, and a
-// new start tick taken, as at the start, right after the sound has started.
+// new start tick, as at the start.
 static void rewindShow(const ShowOptions &options) {
     restoreStartState();
-    if (!options.mute)
-        restartPlayback();
-    demoClock.startTick = platformTicks();
+    demoClock.startTick = options.mute ? platformTicks() : restartPlayback();
 }
 
 void demoMain(const ShowOptions &options) {
@@ -60,10 +62,9 @@ void demoMain(const ShowOptions &options) {
     }
     if (options.loop)
         keepStartState();
-    if (!options.mute)
-        startPlayback();
-    // Taken after the music is made, so the start-up never enters t.
-    demoClock.startTick = platformTicks();
+    // The tick at which the soundtrack's first sample is heard, which comes
+    // after the music is made, so the start-up never enters t.
+    demoClock.startTick = options.mute ? platformTicks() : startPlayback();
     if (platformEscapePressed())
         platformExit(0);
 

@@ -11,7 +11,7 @@ constexpr char SHOW_PROGRAM[] = "pelmira";
 constexpr float SHOW_LENGTH = 31.0f;
 
 struct DemoClock {
-    uint32_t startTick; // tick counter right after playback started
+    uint32_t startTick; // tick counter when the soundtrack's first sample is heard
     float t;            // demo time of the current frame, seconds
 };
 

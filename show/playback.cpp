@@ -3,10 +3,10 @@
 #include "music/wave_image.h"
 #include "platform/platform.h"
 
-void startPlayback() {
-    platformPlaySound(&waveImage);
+uint32_t startPlayback() {
+    return platformPlaySound(&waveImage);
 }
 
-void restartPlayback() {
-    platformRestartSound();
+uint32_t restartPlayback() {
+    return platformRestartSound();
 }

@@ -2,12 +2,16 @@
 // PELMIRA_WRAP_AFTER_MS offsets SDL's tick counter so that it wraps that many
 // milliseconds after its first reading, as a machine's 32-bit uptime counter
 // does; PELMIRA_SLOW_FRAME_MS keeps the main thread busy for up to that long
-// (varying) once a frame, as a slow renderer would.
+// (varying) once a frame, as a slow renderer would; PELMIRA_LATE_WAKE_MS
+// makes every sleep of the main thread end that much late, as on a machine
+// too busy to wake it in time.
 #include <SDL.h>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <dlfcn.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 extern "C" {
 
@@ -45,5 +49,33 @@ void SDL_GL_GetDrawableSize(SDL_Window *window, int *w, int *h) {
         }
     }
     real(window, w, h);
+}
+
+static int (*realNanosleep)(const struct timespec *, struct timespec *);
+
+static void wakeLate() {
+    const char *late = getenv("PELMIRA_LATE_WAKE_MS");
+    if (!late || syscall(SYS_gettid) != getpid())
+        return;
+    if (!realNanosleep)
+        realNanosleep =
+            (int (*)(const struct timespec *, struct timespec *))dlsym(RTLD_NEXT, "nanosleep");
+    long ms = atol(late);
+    struct timespec more = {ms / 1000, ms % 1000 * 1000000L};
+    realNanosleep(&more, nullptr);
+}
+
+int nanosleep(const struct timespec *wanted, struct timespec *left) {
+    if (!realNanosleep)
+        realNanosleep =
+            (int (*)(const struct timespec *, struct timespec *))dlsym(RTLD_NEXT, "nanosleep");
+    int result = realNanosleep(wanted, left);
+    wakeLate();
+    return result;
+}
+
+int usleep(useconds_t wanted) {
+    struct timespec t = {(time_t)(wanted / 1000000), (long)(wanted % 1000000) * 1000L};
+    return nanosleep(&t, nullptr);
 }
 }

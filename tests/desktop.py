@@ -1,9 +1,11 @@
 # What the end-to-end tests run the show on: a private X server, keys held
 # through XTest, screenshots, and waiting for conditions with a deadline.
 
+import bisect
 import contextlib
 import ctypes
 import ctypes.util
+import itertools
 import os
 import pathlib
 import re
@@ -25,6 +27,7 @@ SKIP = 77  # the exit status of a case that does not apply here
 # 8x8 pixels of an 800x600 frame, so thin text counts as much as it shows.
 GRID = (100, 75)
 BLACK = bytes(GRID[0] * GRID[1])
+INF = float("inf")
 
 
 class Failure(Exception):
@@ -213,7 +216,8 @@ def picture_error(cells, frame):
 def check_picture(shots, start, capture):
     """One of Xvfb.grab_picture's shots shows the capture's frame of its time."""
     # A window manager may show one mid-transition; the frame on screen may be
-    # a few frames old.
+    # a few frames old. A --loop show starts again every 31 s (and a little).
+    shots = [(c, ((a - start) % 31 + start, (b - start) % 31 + start)) for c, (a, b) in shots]
     frames = capture_frames(capture, min(t[0] for _, t in shots) - start - 0.4,
                             max(t[1] for _, t in shots) - start + 0.1)
     results = []
@@ -391,7 +395,8 @@ class Recording:
     """The sink's monitor and the time of its first sample."""
     # The n samples read so far arrived no earlier than sample n was mixed, so
     # the least (arrival - n / rate) is sample 0's time, late by parec's least
-    # delay (a few ms).
+    # delay (a few ms). A sink that stalls hands over nothing meanwhile: what
+    # comes after is placed by the arrivals from then on only.
 
     def __init__(self, pulse):
         self.rate = pulse.RATE
@@ -399,7 +404,7 @@ class Recording:
             ["parec", "-d", "speaker.monitor", "--format=s16le", f"--rate={self.rate}",
              "--channels=1", f"--latency-msec={pulse.record_latency}"],
             env=pulse.env(dict(os.environ)), stdout=subprocess.PIPE)
-        self.chunks = []
+        self.chunks, self.marks = [], []
         self.start = float("inf")
         self.thread = threading.Thread(target=self._read, daemon=True)
         self.thread.start()
@@ -417,21 +422,34 @@ class Recording:
                 return
             got += len(chunk)
             self.chunks.append(chunk)
-            self.start = min(self.start, arrived - got // 2 / self.rate)
+            self.marks.append((got // 2, arrived - got // 2 / self.rate))
+            self.start = min(self.start, self.marks[-1][1])
+
+    def holds_sound(self, seconds):
+        """True once the monitor has recorded sound for the given time."""
+        recorded = b"".join(self.chunks)
+        first = next((i for i in range(0, len(recorded), 64) if any(recorded[i:i + 64])), None)
+        return first is not None and len(recorded) - first >= seconds * 2 * self.rate
+
+    def start_for(self, sample):
+        """Sample 0's time as the arrivals from sample on place it."""
+        at = bisect.bisect_right(self.marks, (sample, INF))
+        return self.latest[at] if at < len(self.latest) else self.start
 
     def stop(self):
         """The recorded samples as bytes."""
         self.proc.terminate()
         self.proc.wait()
         self.thread.join()
+        self.latest = list(itertools.accumulate(reversed([t for _, t in self.marks]), min))[::-1]
         return b"".join(self.chunks)
 
 
-def sound_against_clock(recorded, soundtrack, recording_start, start_tick, block=1024,
+def sound_against_clock(recording, recorded, soundtrack, start_tick, block=1024,
                         rate=SoundServer.RATE):
-    """The gaps in a recording begun at recording_start (blocks of the
-    soundtrack missing or moved, once per break, a missing end included) and
-    each block's offset against the show's clock, seconds, positive when late."""
+    """The gaps in a recording (blocks of the soundtrack missing or moved, once
+    per break, a missing end included) and each block's (time in the
+    soundtrack, offset against the show's clock), seconds, positive when late."""
     # Silent blocks cannot be placed; each block is looked for near where the
     # one before was, so the pattern's repeats further away cannot match.
     size, gaps, offsets, lag, broken = block * 2, 0, [], None, False
@@ -450,7 +468,8 @@ def sound_against_clock(recorded, soundtrack, recording_start, start_tick, block
             continue
         gaps += lag is not None and (broken or at - start != lag)
         lag, broken = at - start, False
-        offsets.append(recording_start - start_tick + (at - start) / 2 / rate)
+        offsets.append((start / 2 / rate, recording.start_for(at // 2) - start_tick +
+                        (at - start) / 2 / rate))
     return gaps + broken, offsets
 
 

@@ -17,6 +17,8 @@ TEST(DemoClock, TurnsTicksIntoSecondsAcrossTheWrap) {
     EXPECT_EQ(demoTime(7, 7 + 31000), 31.0000019f);   // the first that ends
     EXPECT_EQ(demoTime(0xFFFFFF00u, 0x100u), 0.512f); // across the wrap
     EXPECT_EQ(demoTime(0xFFFFFFFFu, 4999u), 5.0f);
+    EXPECT_EQ(demoTime(1000, 1000 - 40), 0.0f);    // before a start tick in the future
+    EXPECT_EQ(demoTime(0x10u, 0xFFFFFFF0u), 0.0f); // the same, across the wrap
 }
 
 // --loop: after restoreStartState every frame of a second pass is the first

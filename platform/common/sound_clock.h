@@ -1,5 +1,6 @@
-// The rule that keeps the sound of a device SDL feeds with the picture's
-// clock, as pure arithmetic so that it can be tested without a sound device.
+// The rules that keep the sound with the picture's clock, of a device SDL
+// feeds and (further down) of a sound server's stream, as pure arithmetic so
+// that they can be tested without a sound device.
 // Times are seconds of one monotonic clock; positions and sizes are sample
 // frames of the soundtrack.
 //
@@ -38,3 +39,29 @@ SoundClock soundClockStart(int rate, double held);
 // more than SOUND_LAG_ALLOWED, never past `length`.
 uint32_t soundCatchUp(SoundClock &clock, uint32_t position, uint32_t asked, uint32_t length,
                       double now);
+
+// A sound server says, in its timing figures, how far it has read a stream and
+// when that will be heard, and so when the stream's first sample would have
+// been heard had it played without a break since. While nothing stalls that
+// moment stays where it was when the sound started; a server that stalls
+// (a graph cycle missed, the server stopped) plays on from where it was, and
+// the moment moves later by the time lost. Single figures are noisy (a
+// server that answers at any point of its cycle looks late by up to a cycle),
+// so only the earliest over a window counts, and only a lag above
+// SOUND_LAG_ALLOWED is skipped; after a skip, the figures are not heeded
+// until the skipped sound has had time to reach the speaker.
+constexpr double SOUND_LAG_WINDOW = 0.1;
+constexpr double SOUND_LAG_SETTLE = 0.4;
+
+struct SoundLagWatch {
+    double start;       // when the first sample was heard
+    double windowStart; // when the current window began; 0 before the first figure
+    double earliest;    // the earliest moment in it
+    double quietUntil;  // figures before this are not heeded
+};
+
+SoundLagWatch soundLagStart(double start);
+
+// Given the moment the figures taken at `now` put the first sample at, the
+// seconds of sound to skip now (0 mostly).
+double soundLagNote(SoundLagWatch &watch, double now, double firstHeard);

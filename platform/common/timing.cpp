@@ -44,10 +44,10 @@ void markContextReady() {
         contextReadyAt = monotonicSeconds();
 }
 
-void markTick() {
+void markTick(double ago) {
     if (timing && !startTickSeen) {
         startTickSeen = true;
-        startTickAt = monotonicSeconds();
+        startTickAt = monotonicSeconds() - ago;
     }
 }
 

@@ -8,8 +8,9 @@ void timingStart();
 bool timingWanted();
 
 void markContextReady();
-// The show's first tick reading after opening the display is its start tick.
-void markTick();
+// The show's start tick: its first tick reading after opening the display, or
+// the reading a sound player gives for a moment `ago` seconds before now.
+void markTick(double ago = 0.0);
 void markFramePresented();
 
 // The line itself, "NAME timing: context=… start_tick=… first_frame=…

@@ -64,17 +64,19 @@ static void feedSound(void *, Uint8 *stream, int length) {
 }
 
 // Waits until the soundtrack's first sample is due at the speaker, heardAfter
-// the request that carries it. A device that never asks (a stuck server) is
-// given up on after a second: the show starts, and the sound, if it comes,
-// catches up.
-static void waitUntilHeard() {
+// the request that carries it, and returns that moment. A device that never
+// asks (a stuck server) is given up on after a second: the show starts, and
+// the sound, if it comes, catches up. The user asking to end ends the wait.
+static double waitUntilHeard() {
     double asked = soundSeconds();
     double requested;
-    while ((requested = startRequestedAt.load()) == 0.0 && soundSeconds() - asked < 1.0)
+    while ((requested = startRequestedAt.load()) == 0.0 && soundSeconds() - asked < 1.0 &&
+           !soundStartAbandoned())
         SDL_Delay(1);
     double heard = requested > 0.0 ? requested + heardAfter : soundSeconds();
-    for (double now; (now = soundSeconds()) < heard;)
+    for (double now; (now = soundSeconds()) < heard && !soundStartAbandoned();)
         SDL_Delay((Uint32)((heard - now) * 1000.0));
+    return heard;
 }
 
 // Back to the state before the first request: the soundtrack from its start.
@@ -101,7 +103,8 @@ static void sayWhy(const char *driver, char *why, size_t size) {
 // libasound prints its own complaints on stderr; SDL's message says enough.
 static void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
 
-bool sdlSoundPlay(const char *driver, const SoundTrack &track, char *why, size_t size) {
+bool sdlSoundPlay(const char *driver, const SoundTrack &track, double *heard, char *why,
+                  size_t size) {
     if (std::strcmp(driver, "alsa") == 0)
         snd_lib_error_set_handler(quietAlsa);
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, driver, SDL_HINT_OVERRIDE);
@@ -135,7 +138,7 @@ bool sdlSoundPlay(const char *driver, const SoundTrack &track, char *why, size_t
         return false;
     }
     SDL_PauseAudioDevice(soundDevice, 0);
-    waitUntilHeard();
+    *heard = waitUntilHeard();
     return true;
 }
 
@@ -157,13 +160,14 @@ void sdlSoundSilence() {
 
 // Under the device's lock, so the audio thread never sees half a rewind; then,
 // as at the first start, back only once the soundtrack's start is heard.
-void sdlSoundRestart() {
+bool sdlSoundRestart(double *heard) {
     if (!soundDevice || soundLost)
-        return;
+        return false;
     SDL_LockAudioDevice(soundDevice);
     rewindSound();
     SDL_UnlockAudioDevice(soundDevice);
-    waitUntilHeard();
+    *heard = waitUntilHeard();
+    return true;
 }
 
 void sdlSoundClose() {

@@ -114,19 +114,28 @@ void audioCheck();
 void audioDeviceRemoved(uint32_t device);
 
 // Each player starts the track once and returns when its first sample is due
-// at the speaker, or returns false with the reason in why. Restart plays it
-// again from its start, in the same way; nothing if the device is gone.
-bool pulsePlay(const SoundTrack &track, char *why, size_t size);
-void pulseRestart();
+// at the speaker, with that moment in heard (seconds of soundSeconds: now, a
+// little before, or where a sink has mixed ahead, up to two seconds after),
+// or returns false with the reason in why. Restart plays it
+// again from its start, in the same way; false if the device is gone.
+bool pulsePlay(const SoundTrack &track, double *heard, char *why, size_t size);
+bool pulseRestart(double *heard);
 void pulseSilence();
-bool pulseLost(); // the server went away while playing
+bool pulseLost();       // the server went away while playing
+bool pulseUnanswered(); // the last start failed for want of an answer
 void pulseClose();
 
-bool sdlSoundPlay(const char *driver, const SoundTrack &track, char *why, size_t size);
-void sdlSoundRestart();
+bool sdlSoundPlay(const char *driver, const SoundTrack &track, double *heard, char *why,
+                  size_t size);
+bool sdlSoundRestart(double *heard);
 void sdlSoundSilence();
 bool sdlSoundRemoved(uint32_t device); // true if it was the soundtrack's device
 void sdlSoundClose();
+
+// True once the user has asked the show to end (a signal, Escape, the window
+// closed) while the sound is being started: waits for a device end at once.
+// Asked on the main thread only; takes no event away from the show's poll.
+bool soundStartAbandoned();
 
 // --- driver.cpp ---------------------------------------------------------------
 

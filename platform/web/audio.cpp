@@ -65,25 +65,29 @@ static bool readWave(const unsigned char *image, Track *track) {
     return false;
 }
 
-void platformPlaySound(const void *waveImage) {
+// The tick is read once the first sample is due, as the page's status object
+// keeps the first reading after the display opened for the tests' clock.
+uint32_t platformPlaySound(const void *waveImage) {
     Track track;
     if (!readWave(static_cast<const unsigned char *>(waveImage), &track)) {
         platformSay("the sound is not 16-bit PCM in one or two channels; the show goes on silent");
-        return;
+        return platformTicks();
     }
     double due = pelmiraStartSound(track.samples, track.frames, track.channels, track.rate);
     if (due < 0)
-        return;
+        return platformTicks();
     playing = true;
     waitUntil(due);
+    return platformTicks();
 }
 
-void platformRestartSound() {
+uint32_t platformRestartSound() {
     if (!playing)
-        return;
+        return platformTicks();
     double due = pelmiraPlayBuffer();
     if (due >= 0)
         waitUntil(due);
+    return platformTicks();
 }
 
 void audioClose() {

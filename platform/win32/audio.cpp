@@ -19,6 +19,7 @@
 
 static HWAVEOUT device;
 static WAVEHDR buffer;
+static int rate;
 
 // How long a device may take to start playing before the show goes on
 // without waiting: far beyond any driver's latency.
@@ -36,12 +37,17 @@ static uint32_t playedFrames() {
     return 1; // a device that counts in neither: do not wait for it
 }
 
-// Hands the whole track over and waits for its first sample to be heard.
-static void playFromStart() {
+// Hands the whole track over, waits for its first sample to be heard and
+// gives the tick it was heard at: what has played by the time this thread
+// reads the counter is taken off, so a late wake-up does not shift the clock.
+static uint32_t playFromStart() {
     waveOutWrite(device, &buffer, sizeof buffer);
     double deadline = systemSeconds() + START_WAIT;
-    while (playedFrames() == 0 && systemSeconds() < deadline)
+    uint32_t played;
+    while ((played = playedFrames()) == 0 && systemSeconds() < deadline)
         Sleep(1);
+    uint32_t now = platformTicks();
+    return rate > 0 ? now - (uint32_t)((uint64_t)played * 1000 / (uint64_t)rate) : now;
 }
 
 static void say(const char *what, MMRESULT code) {
@@ -53,13 +59,13 @@ static void say(const char *what, MMRESULT code) {
     platformSay("%s: %s; the show goes on without sound", what, why);
 }
 
-void platformPlaySound(const void *waveImage) {
+uint32_t platformPlaySound(const void *waveImage) {
     if (headlessRequested() || device)
-        return;
+        return platformTicks();
     SoundTrack track;
     if (!readWaveHeader(static_cast<const unsigned char *>(waveImage), &track)) {
         platformSay("the soundtrack is not PCM the player knows; the show goes on without sound");
-        return;
+        return platformTicks();
     }
     WAVEFORMATEX format = {};
     format.wFormatTag = WAVE_FORMAT_PCM;
@@ -72,7 +78,7 @@ void platformPlaySound(const void *waveImage) {
     if (result != MMSYSERR_NOERROR) {
         device = nullptr;
         say("no sound device", result);
-        return;
+        return platformTicks();
     }
     buffer.lpData = (LPSTR)track.data;
     buffer.dwBufferLength = track.bytes;
@@ -82,16 +88,17 @@ void platformPlaySound(const void *waveImage) {
         say("the sound device refuses the soundtrack", result);
         waveOutClose(device);
         device = nullptr;
-        return;
+        return platformTicks();
     }
-    playFromStart();
+    rate = track.rate;
+    return playFromStart();
 }
 
-void platformRestartSound() {
+uint32_t platformRestartSound() {
     if (!device)
-        return;
+        return platformTicks();
     waveOutReset(device);
-    playFromStart();
+    return playFromStart();
 }
 
 void audioClose() {
