@@ -9,18 +9,13 @@
 #include <string.h>
 
 #include "platform/common/driver_list.h"
+#include "platform/common/requests.h"
 #include "platform/common/timing.h"
 #include "platform/common/wave_header.h"
 
 struct SDL_Window;
 
 // --- system.cpp --------------------------------------------------------------
-
-// The name given to platformStart.
-const char *programName();
-
-// True once platformRequestHeadless has been called.
-bool headlessRequested();
 
 // The display server or compositor went away: says so in one line (the first
 // time only), and from then on the Escape poll answers yes and platformExit
@@ -49,9 +44,6 @@ void fontClose();
 // monitor, or a resizable window centred on it. Null when SDL refuses; its
 // error says why.
 SDL_Window *screenCreateWindow(const char *title);
-
-// True if platformRequestWindow asked for a window instead of the full screen.
-bool screenWindowed();
 
 // --- x11.cpp, or x11_none.cpp where the build has no X11 ---------------------
 

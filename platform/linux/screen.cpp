@@ -12,23 +12,6 @@
 #include <SDL.h>
 #include <cstring>
 
-static int requestedScreen = -1; // -1: the one with the mouse pointer
-static int windowWidth;          // 0: full screen
-static int windowHeight;
-
-void platformRequestWindow(int width, int height) {
-    windowWidth = width;
-    windowHeight = height;
-}
-
-bool screenWindowed() {
-    return windowWidth > 0;
-}
-
-void platformRequestScreen(int index) {
-    requestedScreen = index;
-}
-
 int platformScreenCount() {
     if (!videoInit())
         return -1;
@@ -47,14 +30,14 @@ static int pointerScreen() {
 }
 
 SDL_Window *screenCreateWindow(const char *title) {
-    int screen = requestedScreen >= 0 ? requestedScreen : pointerScreen();
-    if (windowWidth > 0) {
+    int screen = requestedScreen() >= 0 ? requestedScreen() : pointerScreen();
+    if (screenWindowed()) {
         // Centred on its monitor, with the pointer left alone: a window is
         // something the user moves about and clicks.
-        return SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED_DISPLAY(screen),
-                                SDL_WINDOWPOS_CENTERED_DISPLAY(screen), windowWidth, windowHeight,
-                                SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE |
-                                    SDL_WINDOW_ALLOW_HIGHDPI);
+        return SDL_CreateWindow(
+            title, SDL_WINDOWPOS_CENTERED_DISPLAY(screen), SDL_WINDOWPOS_CENTERED_DISPLAY(screen),
+            requestedWindowWidth(), requestedWindowHeight(),
+            SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     }
     // Created at the monitor's size: without a window manager a full-screen
     // request alone keeps the window at the size it was created with.

@@ -23,8 +23,6 @@
 #include <string>
 #include <unistd.h>
 
-static const char *name = ""; // until platformStart
-static bool headless;
 static std::atomic<int> endSignal{0};
 static std::atomic<bool> displayGone{false};
 static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
@@ -95,7 +93,7 @@ static void keepSessionBusFromStarting() {
 
 void platformStart(const char *programName) {
     openMissingStandardFiles();
-    name = programName;
+    setProgramName(programName);
     timingStart();
     // SDL would turn Ctrl+C and SIGTERM into a quit event; we handle them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -117,12 +115,12 @@ int platformEndSignal() {
 }
 
 void platformSay(const char *format, ...) {
-    char text[1024];
+    char line[1100];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    formatSayLine(line, sizeof line, format, arguments);
     va_end(arguments);
-    std::fprintf(stderr, "%s%s%s\n", name, *name ? ": " : "", text);
+    std::fprintf(stderr, "%s\n", line);
 }
 
 bool claimDisplayLoss() {
@@ -144,18 +142,6 @@ bool displayWasLost() {
     return displayGone.load();
 }
 
-const char *programName() {
-    return name;
-}
-
-bool headlessRequested() {
-    return headless;
-}
-
-void platformRequestHeadless() {
-    headless = true;
-}
-
 uint32_t platformTicks() {
     markTick();
     return SDL_GetTicks();
@@ -163,7 +149,7 @@ uint32_t platformTicks() {
 
 void platformExit(int status) {
     endWatchProgress();
-    timingReport(name);
+    timingReport(programName());
     if (displayWasLost())
         status = 1;
     // A sound server's device takes up to a request period to close: it is

@@ -3,6 +3,8 @@
 // hands it the canvas and the AudioContext it made inside the user's click.
 #pragma once
 
+#include "platform/common/requests.h"
+
 // --- audio.cpp, video.cpp ------------------------------------------------------
 
 // Stops the sound at once; nothing is drained.

@@ -17,8 +17,6 @@
 #include <cstdio>
 #include <emscripten.h>
 
-static const char *name = "";
-
 extern "C" void pelmiraHalt();
 
 // clang-format off
@@ -45,7 +43,7 @@ EM_JS(void, noteTick, (uint32_t tick), {
 // clang-format on
 
 void platformStart(const char *programName) {
-    name = programName;
+    setProgramName(programName);
 }
 
 int platformEndSignal() {
@@ -53,13 +51,11 @@ int platformEndSignal() {
 }
 
 void platformSay(const char *format, ...) {
-    char text[1024];
+    char line[1100];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    formatSayLine(line, sizeof line, format, arguments);
     va_end(arguments);
-    char line[1100];
-    std::snprintf(line, sizeof line, "%s%s%s", name, *name ? ": " : "", text);
     sayOnConsole(line);
 }
 
@@ -75,7 +71,7 @@ uint32_t platformTicks() {
 void platformExit(int status) {
     audioClose();
     videoClose();
-    timingReport(name);
+    timingReport(programName());
     tellPageEnded(status);
     pelmiraHalt();
     __builtin_unreachable();

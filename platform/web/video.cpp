@@ -22,21 +22,14 @@ void nextAnimationFrame();
 void pelmiraMarkFrame();
 }
 
-static bool windowed;
 static char error[200];
-
-void platformRequestWindow(int, int) {
-    windowed = true;
-}
-
-void platformRequestScreen(int) {}
 
 int platformScreenCount() {
     return 1;
 }
 
 bool platformOpenDisplay(int width, int height) {
-    if (windowed)
+    if (screenWindowed())
         pelmiraLeaveFullScreen();
     if (!pelmiraOpenCanvas(width, height)) {
         std::snprintf(error, sizeof error,

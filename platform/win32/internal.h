@@ -10,10 +10,9 @@
 #endif
 #include <windows.h>
 
-// --- system.cpp --------------------------------------------------------------
+#include "platform/common/requests.h"
 
-const char *programName();
-bool headlessRequested();
+// --- system.cpp --------------------------------------------------------------
 
 // Seconds of the performance counter, the clock the tick counter is made of.
 double systemSeconds();
@@ -24,7 +23,6 @@ double systemSeconds();
 // a borderless popup covering the chosen monitor, or a resizable window
 // centred on it. Null on failure, with GetLastError() set.
 HWND screenCreateWindow(const char *title, WNDPROC procedure);
-bool screenWindowed();
 
 // --- video.cpp -------------------------------------------------------------------
 

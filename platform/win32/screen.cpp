@@ -12,23 +12,6 @@
 
 #include <vector>
 
-static int requestedScreen = -1; // -1: the one with the mouse pointer
-static int windowWidth;          // 0: full screen
-static int windowHeight;
-
-void platformRequestWindow(int width, int height) {
-    windowWidth = width;
-    windowHeight = height;
-}
-
-bool screenWindowed() {
-    return windowWidth > 0;
-}
-
-void platformRequestScreen(int index) {
-    requestedScreen = index;
-}
-
 static BOOL CALLBACK addMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
     reinterpret_cast<std::vector<HMONITOR> *>(list)->push_back(monitor);
     return TRUE;
@@ -46,8 +29,8 @@ int platformScreenCount() {
 
 static HMONITOR chosenMonitor() {
     std::vector<HMONITOR> list = monitors();
-    if (requestedScreen >= 0 && requestedScreen < (int)list.size())
-        return list[requestedScreen];
+    if (requestedScreen() >= 0 && requestedScreen() < (int)list.size())
+        return list[requestedScreen()];
     POINT pointer = {0, 0};
     GetCursorPos(&pointer);
     return MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY);
@@ -70,11 +53,11 @@ HWND screenCreateWindow(const char *title, WNDPROC procedure) {
     MONITORINFO info = {};
     info.cbSize = sizeof info;
     GetMonitorInfoA(chosenMonitor(), &info);
-    if (windowWidth > 0) {
+    if (screenWindowed()) {
         // Centred on the monitor's work area, the size asked for being that
         // of the picture's surface, inside the frame.
         DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-        RECT outer = {0, 0, windowWidth, windowHeight};
+        RECT outer = {0, 0, requestedWindowWidth(), requestedWindowHeight()};
         AdjustWindowRectEx(&outer, style, FALSE, 0);
         int width = outer.right - outer.left, height = outer.bottom - outer.top;
         const RECT &work = info.rcWork;

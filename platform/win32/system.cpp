@@ -19,8 +19,6 @@
 #include <io.h>
 #include <mmsystem.h>
 
-static const char *name = ""; // until platformStart
-static bool headless;
 static bool messageBoxes; // no console and no standard error to write to
 static std::atomic<int> endEvent{0};
 static LARGE_INTEGER counterFrequency;
@@ -59,7 +57,7 @@ static void findOutput() {
 }
 
 void platformStart(const char *programName) {
-    name = programName;
+    setProgramName(programName);
     QueryPerformanceFrequency(&counterFrequency);
     findOutput();
     timingStart();
@@ -75,29 +73,22 @@ int platformEndSignal() {
 }
 
 void platformSay(const char *format, ...) {
-    char text[1024];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
     if (messageBoxes) {
-        MessageBoxA(nullptr, text, *name ? name : "pelmira", MB_OK | MB_ICONERROR);
+        // The box's title names the program; its text is the message alone.
+        char text[1024];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        va_end(arguments);
+        MessageBoxA(nullptr, text, *programName() ? programName() : "pelmira",
+                    MB_OK | MB_ICONERROR);
         return;
     }
-    std::fprintf(stderr, "%s%s%s\n", name, *name ? ": " : "", text);
+    char line[1100];
+    formatSayLine(line, sizeof line, format, arguments);
+    va_end(arguments);
+    std::fprintf(stderr, "%s\n", line);
     std::fflush(stderr);
-}
-
-const char *programName() {
-    return name;
-}
-
-bool headlessRequested() {
-    return headless;
-}
-
-void platformRequestHeadless() {
-    headless = true;
 }
 
 double systemSeconds() {
@@ -119,7 +110,7 @@ uint32_t platformTicks() {
 }
 
 void platformExit(int status) {
-    timingReport(name);
+    timingReport(programName());
     // The sound stops at once, not once what the device holds has played.
     audioClose();
     // The window and the GL context go with the process, as on Windows they
