@@ -33,7 +33,8 @@ def variables_read(*folders):
 def case_man_pages():
     # The SDL driver variables are read by SDL itself, on the programs' behalf.
     sdl = {"SDL_VIDEODRIVER", "SDL_AUDIODRIVER"}
-    for program, page, folders in ((PELMIRA, "pelmira.6", ("platform", "show")),
+    linux = ("platform/linux", "platform/common", "show")
+    for program, page, folders in ((PELMIRA, "pelmira.6", linux),
                                    (CAPTURE, "pelmira-capture.1", ("tools",))):
         path = os.path.join(BUILD, "docs", page)
         run("man", "--warnings", "-l", path, env={**os.environ, "MANWIDTH": "80"},
