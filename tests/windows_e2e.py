@@ -156,11 +156,12 @@ def grab_picture(x, window, show):
     return shot if shot != "ended" else None
 
 
-def check_sound(recorded, recording_start, start_tick, capture, hashes, whole):
+def check_sound(recording, recorded, start_tick, capture, hashes, whole):
     """The sound's figures; holds it to the picture's clock at its start, and
     its samples to the capture's, all of them if the show played to its end."""
     track = soundtrack(capture)
-    gaps, offsets = sound_against_clock(recorded, track, recording_start, start_tick)
+    gaps, placed = sound_against_clock(recording, recorded, track, start_tick)
+    offsets = [offset for _, offset in placed]
     check(offsets, "none of the soundtrack in the recording")
     # Blocks of 1,024 samples found bit for bit, each near the one before.
     sounding = sum(any(track[i:i + 2048]) for i in range(0, len(track) - 2047, 2048))
@@ -226,7 +227,7 @@ def run_row(name):
     if ending == "escape":
         figures.append(f"Escape to exit {(gone - pressed) * 1000:.0f} ms")
     if sound:
-        figures.append(check_sound(recorded, recording.start, start_tick, capture, hashes,
+        figures.append(check_sound(recording, recorded, start_tick, capture, hashes,
                                    ending == "itself"))
     print(name + ": " + ", ".join(figures))
 
