@@ -35,8 +35,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from desktop import (Recording, SoundServer, Xvfb, busy, finish,  # noqa: E402
-                     sound_against_clock, soundtrack, wait_until)
+from desktop import Xvfb, busy, finish, soundtrack, wait_until  # noqa: E402
+from sound_server import Recording, SoundServer, sound_against_clock  # noqa: E402
 
 
 def start_to_frame(err):

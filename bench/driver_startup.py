@@ -30,7 +30,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from desktop import Recording, SoundServer, Xvfb, finish  # noqa: E402
+from desktop import Xvfb, finish  # noqa: E402
+from sound_server import Recording, SoundServer  # noqa: E402
 
 DRIVERS = {  # name: (server, SDL_AUDIODRIVER, more environment)
     "pulseaudio": ("pulseaudio", "pulseaudio", {}),

@@ -14,9 +14,9 @@ import sys
 import tempfile
 import time
 
-from desktop import (SKIP, TIMED, HeldKey, Recording, SoundServer, Weston, Xvfb, busy, check,
-                     check_picture, expect_run, finish, run_case, sound_against_clock, soundtrack,
-                     wait_until)
+from desktop import (SKIP, TIMED, HeldKey, Weston, Xvfb, busy, check, check_picture, expect_run,
+                     finish, run_case, soundtrack, wait_until)
+from sound_server import Recording, SoundServer, sound_against_clock
 
 PELMIRA, CAPTURE = sys.argv[2:4]
 XK_ESCAPE = 0xFF1B

@@ -17,9 +17,9 @@ import sys
 import tempfile
 import time
 
-from desktop import (SKIP, TIMED, Context, Failure, Recording, SoundServer, Xvfb, check,
-                     check_picture, expect_run, finish, picture_area, run_case,
-                     sound_against_clock, soundtrack, wait_until)
+from desktop import (SKIP, TIMED, Context, Failure, Xvfb, check, check_picture, expect_run, finish,
+                     picture_area, run_case, soundtrack, wait_until)
+from sound_server import Recording, SoundServer, sound_against_clock
 
 WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
