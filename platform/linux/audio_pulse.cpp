@@ -37,10 +37,12 @@ static const double PIPEWIRE_REQUEST_SECONDS = 0.04;
 static const double LEAD_IN_SECONDS = 0.03;
 // How often the main thread looks while the first sample is awaited.
 static const double POLL_SECONDS = 0.005;
-// A sink that nobody records (a null sink, "Dummy Output" where there is no
-// card) mixes up to two seconds ahead while idle and cannot take that back
-// for a new stream: once the server has said when the first sample is heard,
-// the show waits at most this long and the clock starts when it says.
+// Once the server's figures have said when the first sample is heard, the
+// clock starts then and the show goes on meanwhile, its first picture held.
+// Figures that do not pin that moment closely are gathered for at most this
+// long, the earliest holding. A sink that nobody records (a null sink, "Dummy
+// Output" where there is no card) mixes up to two seconds ahead while idle and
+// cannot take that back for a new stream, so the moment may be well ahead.
 static const double AHEAD_SECONDS = 0.04;
 // A server that takes longer than this to start the sound is given up on.
 static const double ANSWER_SECONDS = 2.0;
@@ -139,16 +141,16 @@ static bool startStream(double *heard, char *why, size_t size) {
                                  : pa_strerror(pa_context_errno(pulse.context)));
         return false;
     }
-    // Waits, unless told to end, until the first sample is heard, or returns
-    // that moment ahead; a server that never says it plays is not waited for
-    // beyond the deadline.
+    // Waits, unless told to end, until the figures say when the first sample
+    // is heard; a server that never says it plays is not waited for beyond
+    // the deadline.
     pulseFollow();
     for (double now, told = 0.0; !soundStartAbandoned();) {
         now = soundSeconds();
         double at = pulse.firstHeard;
         if (at != 0.0 && told == 0.0)
             told = now;
-        if ((at != 0.0 && (now >= at || now >= told + AHEAD_SECONDS)) ||
+        if ((at != 0.0 && (pulse.firstSure || now >= at || now >= told + AHEAD_SECONDS)) ||
             (at == 0.0 && now > deadline))
             break;
         pa_threaded_mainloop_unlock(pulse.loop);

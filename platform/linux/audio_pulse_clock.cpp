@@ -21,6 +21,10 @@ static const pa_usec_t FOLLOW_USEC = 10000;
 // How far beyond what the sink has taken a skip begins: the rewrite has to
 // reach the server before the sink mixes that far.
 static const double SKIP_MARGIN_SECONDS = 0.1;
+// pipewire-pulse's figures are timed when it answers, anywhere in a graph
+// cycle; two taken this close, across the read of a new cycle, place the
+// cycle's start, and so the first sample, to within this.
+static const double PINNED_SECONDS = 0.007;
 
 PulseStream pulse;
 
@@ -90,15 +94,31 @@ static void skipAhead(double lag) {
     pulse.written = (uint32_t)std::min<int64_t>(held - pulse.leadIn + shift, pulse.track.bytes);
 }
 
+// Whether these figures pin the first sample's moment: PulseAudio's carry
+// the sink's latency and always do; pipewire-pulse's only when they are the
+// first to show a new cycle read and the figures before them were taken
+// shortly before, as the cycle began between the two.
+static bool pinned(const pa_timing_info *timing) {
+    double taken = (double)timing->timestamp.tv_sec + timing->timestamp.tv_usec * 1e-6;
+    bool cycleBegun =
+        timing->read_index != pulse.figureRead && taken - pulse.figureTaken <= PINNED_SECONDS;
+    pulse.figureRead = timing->read_index;
+    pulse.figureTaken = taken;
+    return !pulse.onPipeWire || cycleBegun;
+}
+
 // A sink that has fallen behind its clock at the start tells so only once it
 // catches up, and a figure may come late: the earliest holds.
 static void onFigures(pa_stream *, int success, void *) {
     double heard;
+    const pa_timing_info *timing = success ? pa_stream_get_timing_info(pulse.stream) : nullptr;
+    bool sure = pulse.following && !pulse.started && timing && pinned(timing);
     if (!pulse.following || !success || !firstHeardBy(&heard))
         return;
     if (!pulse.started) {
         if (pulse.firstHeard == 0.0 || heard < pulse.firstHeard)
             pulse.firstHeard = heard;
+        pulse.firstSure = pulse.firstSure || sure;
         return;
     }
     double lag = soundLagNote(pulse.watch, soundSeconds(), heard);
@@ -119,6 +139,9 @@ void pulseFollow() {
     pulse.following = true;
     pulse.started = false;
     pulse.firstHeard = 0.0;
+    pulse.firstSure = false;
+    pulse.figureRead = 0;
+    pulse.figureTaken = 0.0;
     if (!pulse.follower)
         pulse.follower = pa_context_rttime_new(pulse.context, pa_rtclock_now() + START_USEC,
                                                askFigures, nullptr);

@@ -25,8 +25,11 @@ struct PulseStream {
     int64_t cycleBytes; // the least step of the read index seen: a graph cycle
     pa_time_event *follower;
     bool following;
-    bool started;      // the clock has begun, at watch.start
-    double firstHeard; // till then, the earliest the figures have said; 0: none yet
+    bool started;       // the clock has begun, at watch.start
+    double firstHeard;  // till then, the earliest the figures have said; 0: none yet
+    bool firstSure;     // and that is known closely enough to start the clock by
+    int64_t figureRead; // the read index and time of the last figures, seconds
+    double figureTaken;
     SoundLagWatch watch;
 };
 
