@@ -123,12 +123,12 @@ void platformReadFrame(unsigned char *rgba);
 // --- Audio -------------------------------------------------------------------
 
 // Starts playing a RIFF/WAVE image held in memory once, in the background, and
-// returns, once its first sample is due at the speaker (tens of
-// milliseconds), the tick counter's reading at that moment: the server's own
-// figures say when, or SDL's buffer, so a clock started from it runs with the
-// sound however late the caller wakes. A sink that has mixed ahead (an idle
-// null sink: up to two seconds) is not waited for: the tick returned is then
-// still to come. A sound server is handed seconds of the image ahead, drops
+// returns the tick counter's reading at the moment its first sample is due at
+// the speaker: the server's own figures say when, or SDL's buffer, so a clock
+// started from it runs with the sound however late the caller wakes. On a
+// sound server it returns as soon as its figures say when, so the tick may
+// still be to come: tens of milliseconds, or up to two seconds on a sink that
+// has mixed ahead (an idle null sink). A sound server is handed seconds of the image ahead, drops
 // only what would be heard late and, after stalling itself, skips ahead to
 // where the clock is; on SDL's drivers, the sound skips ahead only once the
 // device has really run dry. A server is given two
