@@ -38,16 +38,6 @@ uint64_t frameHash(const unsigned char *rgba, size_t bytes) {
     return h;
 }
 
-uint64_t bytesHash(const void *data, size_t size) {
-    const unsigned char *p = static_cast<const unsigned char *>(data);
-    uint64_t h = 0xCBF29CE484222325ull;
-    for (size_t i = 0; i < size; ++i) {
-        h ^= p[i];
-        h *= 0x100000001B3ull;
-    }
-    return h;
-}
-
 std::string hashText(uint64_t hash) {
     char text[24];
     std::snprintf(text, sizeof text, "%016llx", (unsigned long long)hash);

@@ -4,6 +4,7 @@
 // line, then "FRAME T HASH" per frame, T the demo time as the show computed it.
 #pragma once
 
+#include "tools/bytes_hash.h"
 #include "tools/frame_clock.h"
 #include "tools/frame_format.h"
 
@@ -15,9 +16,6 @@
 // A hash of the colours of an RGBA frame; alpha is never seen and not hashed.
 // bytes is a multiple of 8.
 uint64_t frameHash(const unsigned char *rgba, size_t bytes);
-
-// FNV-1a of any bytes: the soundtrack's hash.
-uint64_t bytesHash(const void *data, size_t size);
 
 // A hash as the 16 hex digits a hash file holds.
 std::string hashText(uint64_t hash);
