@@ -32,7 +32,7 @@ static void printUsage() {
         "\n"
         "      --window[=WxH]  play in a resizable window, %dx%d unless WxH is given;\n"
         "                      the picture keeps its 4:3 shape between black bars\n"
-        "      --display N     use monitor N (0, 1, ... as SDL numbers them); the\n"
+        "      --display N     use monitor N (0, 1, ... as the system lists them); the\n"
         "                      default is the monitor that holds the mouse pointer\n"
         "      --loop          start again from the beginning, music included, each\n"
         "                      time the show ends, until Escape\n"
