@@ -7,6 +7,7 @@
 // and centred between black bars at whatever size it has now. No display
 // mode is ever switched, so nothing has to be restored however the process
 // ends. Needs OpenGL 3.0 or GL_ARB_framebuffer_object for the blit.
+#include "platform/common/fit_rect.h"
 #include "platform/linux/internal.h"
 #include "platform/platform.h"
 
@@ -179,24 +180,6 @@ void videoClose() {
     window = nullptr;
     sharedPresent = SHARED_UNTRIED;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
-}
-
-// The rectangle, in a dstWidth x dstHeight drawable, that a srcWidth x
-// srcHeight picture fills when scaled to fit without changing its shape and
-// centred: rect = {x, y, width, height}, origin bottom left.
-static void fitRect(int srcWidth, int srcHeight, int dstWidth, int dstHeight, int rect[4]) {
-    long long w, h;
-    if ((long long)dstWidth * srcHeight <= (long long)dstHeight * srcWidth) {
-        w = dstWidth;
-        h = ((long long)dstWidth * srcHeight * 2 + srcWidth) / (2LL * srcWidth);
-    } else {
-        h = dstHeight;
-        w = ((long long)dstHeight * srcWidth * 2 + srcHeight) / (2LL * srcHeight);
-    }
-    rect[0] = (int)((dstWidth - w) / 2);
-    rect[1] = (int)((dstHeight - h) / 2);
-    rect[2] = (int)w;
-    rect[3] = (int)h;
 }
 
 // Clears the bars around rect in the window's framebuffer to black, leaving

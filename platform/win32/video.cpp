@@ -9,6 +9,7 @@
 // none (Windows' own software OpenGL 1.1), the show is drawn straight into
 // the window through a viewport of the fitted rectangle instead: its own
 // clear of the whole window makes the bars.
+#include "platform/common/fit_rect.h"
 #include "platform/common/timing.h"
 #include "platform/platform.h"
 #include "platform/win32/internal.h"
@@ -120,24 +121,6 @@ static void setSwapInterval() {
         swapInterval(1);
 }
 
-// The rectangle, in a dstWidth x dstHeight surface, that the picture fills
-// when scaled to fit without changing its shape and centred: {x, y, width,
-// height}, origin bottom left.
-static void fitRect(int dstWidth, int dstHeight, int rect[4]) {
-    long long w, h;
-    if ((long long)dstWidth * frameHeight <= (long long)dstHeight * frameWidth) {
-        w = dstWidth;
-        h = ((long long)dstWidth * frameHeight * 2 + frameWidth) / (2LL * frameWidth);
-    } else {
-        h = dstHeight;
-        w = ((long long)dstHeight * frameWidth * 2 + frameHeight) / (2LL * frameHeight);
-    }
-    rect[0] = (int)((dstWidth - w) / 2);
-    rect[1] = (int)((dstHeight - h) / 2);
-    rect[2] = (int)w;
-    rect[3] = (int)h;
-}
-
 // Gives back what a failed open made.
 static void closeAfterFailure() {
     if (context) {
@@ -161,7 +144,7 @@ static void fitViewport() {
     RECT client;
     GetClientRect(window, &client);
     int rect[4];
-    fitRect(client.right, client.bottom, rect);
+    fitRect(frameWidth, frameHeight, client.right, client.bottom, rect);
     glViewport(rect[0], rect[1], rect[2], rect[3]);
 }
 
@@ -231,7 +214,7 @@ void platformSwapBuffers() {
     RECT client;
     GetClientRect(window, &client);
     int rect[4];
-    fitRect(client.right, client.bottom, rect);
+    fitRect(frameWidth, frameHeight, client.right, client.bottom, rect);
     if (frameBuffer && rect[2] > 0 && rect[3] > 0)
         blitPicture(rect, client.right, client.bottom);
     SwapBuffers(deviceContext);
