@@ -5,6 +5,7 @@ import json
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -42,12 +43,20 @@ class Capture(unittest.TestCase):
         args = [a if a.startswith("-") or re.fullmatch(r"[\d.x/]+", a) else self.path(a)
                 for a in args[:cut]] + args[cut:]
         kw = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, **kw}
-        result = subprocess.run([TOOL, *args], text=True, timeout=300, cwd=self.folder, **kw)
+        tool = self.tool_for_others() if "user" in kw else TOOL
+        result = subprocess.run([tool, *args], text=True, timeout=300, cwd=self.folder, **kw)
         self.assertEqual(result.returncode, status, (args, result.stderr))
         if said is not None:
             self.assertRegex(result.stderr, said, args)
         self.assertTrue(status == 0 or not result.stdout, (args, result.stdout))
         return result
+
+    def tool_for_others(self):
+        """A copy of the tool that another user can run: the checkout may lie in a folder only
+        its owner may enter (mktemp -d makes one)."""
+        folder = self.enterContext(tempfile.TemporaryDirectory())
+        os.chmod(folder, 0o755)
+        return shutil.copy2(TOOL, folder)
 
     def frames(self, command, width, height):
         """Each frame of command's output (video or PNGs) as RGB, held to width x height."""
